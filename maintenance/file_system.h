@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace maintenance {
+
+struct FileStatus {
+    enum class Kind { Regular, Directory, SymbolicLink, Other };
+    Kind kind = Kind::Other;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::uint32_t mode = 0;  // permission bits only
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+};
+
+// The system calls the working files are built on, one virtual call each, so
+// tests can make any single call fail. Every call returns 0 on success or the
+// errno value of its failure, and leaves errno alone.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual int status(const std::string& path, FileStatus& out) = 0;      // follows links
+    virtual int linkStatus(const std::string& path, FileStatus& out) = 0;  // does not
+    virtual int listFolder(const std::string& folder, std::vector<std::string>& names) = 0;
+    virtual int canWriteFolder(const std::string& folder) = 0;
+    virtual int makeFolder(const std::string& folder) = 0;
+
+    virtual int openForReading(const std::string& path, int& handle) = 0;
+    // Creates a file that must not exist yet, open for writing, with `mode`.
+    virtual int createNew(const std::string& path, std::uint32_t mode, int& handle) = 0;
+    virtual int openFolder(const std::string& folder, int& handle) = 0;
+    virtual int read(int handle, std::span<char> buffer, std::size_t& count) = 0;
+    virtual int write(int handle, std::span<const char> data, std::size_t& count) = 0;
+    virtual int handleStatus(int handle, FileStatus& out) = 0;
+    // Gives the file the owner and group of the original where allowed (as root);
+    // failing to do so is not an error.
+    virtual void takeOwnership(int handle, const FileStatus& original) = 0;
+    virtual int flush(int handle) = 0;  // to stable storage
+    virtual int close(int handle) = 0;
+    // Whether another process (or another open file description) holds a POSIX
+    // record lock, classic or open-file-description, anywhere in the file.
+    virtual int lockedByOther(int handle, bool& locked) = 0;
+
+    virtual int removeFile(const std::string& path) = 0;
+    // Moves within one file system; EEXIST when `to` exists, EXDEV across file systems.
+    virtual int moveNoReplace(const std::string& from, const std::string& to) = 0;
+    // Moves within one file system, atomically replacing `to` when it exists.
+    virtual int moveReplacing(const std::string& from, const std::string& to) = 0;
+};
+
+}  // namespace maintenance

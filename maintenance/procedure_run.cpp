@@ -1,0 +1,196 @@
+#include "procedure_run.h"
+
+#include <utility>
+
+#include "pending_restore.h"
+#include "procedure_texts.h"
+
+namespace maintenance {
+
+ProcedureRun::ProcedureRun(StatusSink& sink, WorkingFiles& files, const std::function<std::string()>& programFolder,
+                           EngineAccess engine)
+    : sink_(sink), files_(files), programFolder_(programFolder), engine_(std::move(engine)) {}
+
+template <typename Action>
+bool ProcedureRun::unit(Action&& action) noexcept {
+    try {
+        action();
+        return true;
+    } catch (...) {
+        register_.recordCurrentException();
+        return false;
+    }
+}
+
+template <typename Condition>
+bool ProcedureRun::check(Condition&& condition) noexcept {
+    bool holds = true;  // a condition that cannot be evaluated takes the guarded branch
+    unit([&] { holds = condition(); });
+    return holds;
+}
+
+void ProcedureRun::progress(const std::function<std::string()>& text) {
+    unit([&] { sink_.setStatus(text()); });
+    unit([&] { sink_.repaint(); });
+}
+
+void ProcedureRun::message(const std::function<std::string()>& text) {
+    unit([&] { sink_.showMessage(text()); });
+}
+
+void ProcedureRun::execute() {
+    // Start.
+    unit([&] { sink_.setBusyPointer(); });
+    unit([&] { source_ = sink_.readPathBox(); });
+    unit([&] {
+        folder_ = programFolder_();
+        scratch_.emplace(folder_);
+    });
+    if (check([&] { return !files_.isPresent(source_); })) {
+        message([&] { return texts::sourceMissing(source_); });
+        return fail();
+    }
+    // Without a folder there are no scratch paths to work with.
+    if (check([&] { return !scratch_ || folder_.empty(); })) {
+        message([&] { return texts::programFolderUnknown(); });
+        return fail();
+    }
+    // Clearing would delete the database itself if it were one of the scratch
+    // files, before any backup of it exists.
+    if (check([&] { return sourceIsScratchFile(); })) {
+        message([&] {
+            return refusedScratch_.empty() ? texts::sourceMayBeScratch(source_)
+                                           : texts::sourceIsScratch(source_, refusedScratch_);
+        });
+        return fail();
+    }
+    if (!clearScratchFiles()) return fail();
+
+    // Backup.
+    const ScratchSet& scratch = *scratch_;
+    progress([&] { return texts::backingUp(scratch.backup()); });
+    unit([&] { files_.copy(source_, scratch.backup()); });
+    if (check([&] { return !files_.isPresent(scratch.backup()); })) {
+        message([&] { return texts::backupNotCreated(); });
+        return fail();
+    }
+
+    // Set-aside. From here until the database is back at its path, the backup
+    // may be its only whole copy: the note keeps later runs from clearing it,
+    // even after a crash.
+    progress([&] { return texts::settingAside(scratch.setAside()); });
+    unit([&] { PendingRestore(files_, scratch).record(source_); });
+    unit([&] { files_.rename(source_, scratch.setAside()); });
+    if (check([&] { return !files_.isPresent(scratch.setAside()); })) {
+        message([&] { return texts::notSetAside(); });
+        // A move that did not happen left the database at its path; if it is
+        // not there after all, the backup goes back.
+        if (check([&] { return !files_.isPresent(source_); })) restoreBackup();
+        return fail();
+    }
+
+    // Repair.
+    progress([&] { return texts::repairing(scratch.setAside()); });
+    register_.clearNumber();
+    unit([&] { engine_().repair(scratch.setAside()); });
+    if (check([&] { return register_.number() != 0; })) {
+        const std::int32_t number = register_.number();
+        const std::string description = register_.description();
+        message([&] { return texts::repairFailed(number, description); });
+        restoreBackup();
+        return fail();
+    }
+
+    // Compaction.
+    progress([&] { return texts::compacting(scratch.setAside()); });
+    unit([&] { engine_().compact(scratch.setAside(), scratch.compacted()); });
+    if (check([&] { return !files_.isPresent(scratch.compacted()); })) {
+        message([&] { return texts::notCompacted(); });
+        restoreBackup();
+        return fail();
+    }
+
+    // Reinstatement.
+    progress([&] { return texts::reinstating(); });
+    unit([&] { files_.rename(scratch.compacted(), source_); });
+    if (check([&] { return !files_.isPresent(source_); })) {
+        message([&] { return texts::notReinstated(scratch.compacted()); });
+        restoreBackup();
+        return fail();
+    }
+    succeed();
+}
+
+bool ProcedureRun::sourceIsScratchFile() {
+    // Every spelling (relative, through symbolic links, hard links, a wildcard
+    // that matches one) comes down to the same device and inode.
+    for (const std::string& file : files_.filesMatching(source_)) {
+        for (int number = 1; number <= ScratchSet::kCount; ++number) {
+            if (files_.sameFile(file, scratch_->path(number))) {
+                refusedScratch_ = scratch_->path(number);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool ProcedureRun::clearScratchFiles() {
+    const ScratchSet& scratch = *scratch_;
+    // A backup that may be the only copy of a database stays until the user
+    // has dealt with it.
+    std::optional<std::string> pending;
+    if (check([&] {
+            pending = PendingRestore(files_, scratch).outstanding();
+            return pending.has_value();
+        })) {
+        message([&] {
+            return pending ? texts::backupHoldsDatabase(scratch.backup(), *pending)
+                           : texts::backupMayHoldDatabase(scratch.backup(), scratch.pendingRestoreNote());
+        });
+        return false;
+    }
+    for (int number = 1; number <= ScratchSet::kCount; ++number) {
+        const std::string& path = scratch.path(number);
+        if (check([&] { return files_.isPresent(path); })) {
+            unit([&] { files_.remove(path); });
+        }
+        if (check([&] { return files_.isPresent(path); })) {
+            message([&] { return texts::scratchNotRemovable(number); });
+            return false;
+        }
+    }
+    return true;
+}
+
+void ProcedureRun::restoreBackup() {
+    const ScratchSet& scratch = *scratch_;
+    progress([&] { return texts::restoringBackup(); });
+    unit([&] { files_.copy(scratch.backup(), source_); });
+    // The restore is checked like every other step: a database that did not come
+    // back is named with the backup that still holds it.
+    if (check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); })) {
+        message([&] { return texts::restoreFailed(source_, scratch.backup()); });
+        unit([&] { PendingRestore(files_, scratch).record(source_); });
+    }
+}
+
+void ProcedureRun::settlePendingRestore() {
+    if (scratch_) unit([&] { (void)PendingRestore(files_, *scratch_).outstanding(); });
+}
+
+void ProcedureRun::succeed() {
+    settlePendingRestore();
+    message([&] { return texts::finished(); });
+    unit([&] { sink_.setNormalPointer(); });
+    unit([&] { sink_.endProgram(); });
+}
+
+void ProcedureRun::fail() {
+    settlePendingRestore();
+    unit([&] { sink_.setStatus(std::string()); });
+    message([&] { return texts::failed(); });
+    unit([&] { sink_.setNormalPointer(); });
+}
+
+}  // namespace maintenance

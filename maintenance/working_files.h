@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file_system.h"
+
+namespace maintenance {
+
+// The file operations the procedure works through. Each one either takes full
+// effect or throws FileError; none ever leaves a half-written file under a name
+// the procedure looks at. Copies and moves flush the file and its folder before
+// they return, so after a crash a file is either complete at its name or not
+// there.
+class WorkingFiles {
+public:
+    explicit WorkingFiles(std::shared_ptr<FileSystem> fileSystem);
+
+    // The existence test: true when `path` names an ordinary file, or when its
+    // last element is a wildcard pattern that some ordinary file matches.
+    // Folders, hidden files (a name starting with '.'), devices, sockets and
+    // pipes do not count. Throws FileError when the path cannot be looked up at
+    // all (no permission on a folder, a name too long, an embedded NUL).
+    bool isPresent(const std::string& path);
+
+    // The ordinary files that `path` names, as the existence test finds them.
+    std::vector<std::string> filesMatching(const std::string& path);
+
+    // Deletes a file; fails for a folder, a missing file, or one that another
+    // program holds locked.
+    void remove(const std::string& path);
+
+    // Copies the whole file, replacing `destination` at once when it exists.
+    // Fails when the source, or its Jet lock file, is locked by another program.
+    void copy(const std::string& source, const std::string& destination);
+
+    // Moves a file, across file systems too; never replaces an existing file.
+    // Fails when the source, or its Jet lock file, is locked by another program.
+    void rename(const std::string& from, const std::string& to);
+
+    // Whether both paths hold files with the same bytes.
+    bool sameContents(const std::string& first, const std::string& second);
+
+    // Whether both paths name the same file (symbolic links followed, hard
+    // links seen through); false when either is missing.
+    bool sameFile(const std::string& first, const std::string& second);
+
+    // A small text file, written like a copy (complete or not at all).
+    void writeText(const std::string& path, const std::string& text);
+    std::string readText(const std::string& path);
+
+private:
+    bool isOrdinaryVisibleFile(const std::string& path, const std::string& name, const char* action);
+    void refuseIfLocked(const std::string& path, const std::string& action);
+    void flushFolder(const std::string& folder, const std::string& action);
+    // Writes a full copy of `source` under a fresh hidden name in the folder of
+    // `destination` and returns that name; the copy is flushed and closed.
+    std::string copyToTemporary(const std::string& source, const std::string& destination,
+                                const std::string& action);
+    int createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
+                        int& handle);
+    void moveAcrossFileSystems(const std::string& from, const std::string& to, const std::string& action);
+
+    std::shared_ptr<FileSystem> fs_;
+    unsigned temporaryCounter_ = 0;
+};
+
+}  // namespace maintenance
