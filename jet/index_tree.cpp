@@ -1,0 +1,163 @@
+#include "jet/index_tree.h"
+
+#include <unordered_set>
+#include <utility>
+
+#include "jet/jet_error.h"
+
+namespace jet {
+
+namespace {
+
+ErrorLocation at(PageNumber page) {
+    ErrorLocation where;
+    where.page = page.value;
+    where.structure = "árvore de índice";
+    return where;
+}
+
+std::string hexPage(PageNumber p) { return std::to_string(p.value); }
+
+struct WalkState {
+    const IndexPageSource& source;
+    const IndexPageLayout& layout;
+    std::size_t pageBudget;
+    unsigned maxDepth;
+    std::optional<PageNumber> expectedOwner;
+    IndexTree& tree;
+    std::unordered_set<std::uint32_t> visited;
+    std::optional<unsigned> leafDepth;
+    PageNumber lastLeaf;
+};
+
+// Walks the subtree under `number`; returns its greatest entry (none for an empty leaf).
+std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned depth) {
+    if (number.isNull()) throwCorruption("index tree refers to page 0", at(number));
+    if (depth > s.maxDepth) throwCorruption("index tree deeper than " + std::to_string(s.maxDepth) + " levels", at(number));
+    if (!s.visited.insert(number.value).second) {
+        throwCorruption("index page " + hexPage(number) + " reached twice (cycle or shared subtree)", at(number));
+    }
+    if (s.visited.size() > s.pageBudget) {
+        throwCorruption("index tree has more pages than the file allows", at(number));
+    }
+    const PageRef ref = s.source(number);
+    if (!ref) throwCorruption("index page " + hexPage(number) + " could not be read", at(number));
+    IndexPage page;
+    try {
+        page = decodeIndexPage(ref->span(), number, s.layout);
+    } catch (const JetError& e) {
+        throw e.withContext(at(number));
+    }
+
+    IndexTreePage facts;
+    facts.page = number;
+    facts.kind = page.kind;
+    facts.depth = depth;
+    facts.entryCount = page.entries.size();
+    facts.owner = page.owner;
+    facts.prev = page.prev;
+    facts.next = page.next;
+    facts.tail = page.tail;
+    facts.freeSpace = page.freeSpace;
+    facts.computedFreeSpace = page.computedFreeSpace(s.layout);
+    facts.prefixLength = page.prefixLength;
+    facts.nodeFlag = page.nodeFlag;
+    s.tree.pages.push_back(facts);
+    if (depth > s.tree.depth) s.tree.depth = depth;
+
+    auto note = [&](std::string detail) { s.tree.findings.push_back({number, std::move(detail)}); };
+    if (s.expectedOwner && page.owner != *s.expectedOwner) {
+        note("owner " + hexPage(page.owner) + " instead of table " + hexPage(*s.expectedOwner));
+    }
+    if (facts.freeSpace != facts.computedFreeSpace) {
+        note("free space says " + std::to_string(facts.freeSpace) + ", entries leave " +
+             std::to_string(facts.computedFreeSpace));
+    }
+    if (page.nodeFlag != (page.isLeaf() ? 0x00 : 0x01)) {
+        note("node flag " + std::to_string(page.nodeFlag) + " does not match the page type");
+    }
+
+    if (page.isLeaf()) {
+        if (!page.tail.isNull()) note("leaf page has a tail pointer");
+        if (s.leafDepth && *s.leafDepth != depth) {
+            note("leaf at depth " + std::to_string(depth) + ", other leaves at " + std::to_string(*s.leafDepth));
+        }
+        if (!s.leafDepth) s.leafDepth = depth;
+        // Leaves in walk order must form the prev/next chain.
+        if (page.prev != s.lastLeaf) {
+            note("prev link " + hexPage(page.prev) + ", previous leaf in key order is " + hexPage(s.lastLeaf));
+        }
+        if (!s.lastLeaf.isNull()) {
+            for (auto it = s.tree.pages.rbegin(); it != s.tree.pages.rend(); ++it) {
+                if (it->page == s.lastLeaf) {
+                    if (it->next != number) {
+                        s.tree.findings.push_back(
+                            {s.lastLeaf, "next link " + hexPage(it->next) + ", next leaf in key order is " +
+                                             hexPage(number)});
+                    }
+                    break;
+                }
+            }
+        }
+        s.lastLeaf = number;
+        std::optional<IndexEntry> last;
+        for (auto& e : page.entries) {
+            s.tree.entries.push_back({e.key, e.row, number});
+        }
+        if (!page.entries.empty()) last = std::move(page.entries.back());
+        return last;
+    }
+
+    if (page.entries.empty() && page.tail.isNull()) note("intermediate page without entries or tail");
+    if (page.entries.size() > 1 && page.tail.isNull()) note("intermediate page with several children but no tail");
+    std::optional<IndexEntry> last;
+    for (const auto& e : page.entries) {
+        auto childLast = walkPage(s, e.child, depth + 1);
+        if (!childLast) {
+            note("entry points to child " + hexPage(e.child) + " whose subtree is empty");
+        } else if (childLast->key != e.key || childLast->row != e.row) {
+            note("entry for child " + hexPage(e.child) + " differs from the child's last entry");
+        }
+        last = e;
+    }
+    if (!page.tail.isNull()) {
+        auto tailLast = walkPage(s, page.tail, depth + 1);
+        if (tailLast) last = std::move(tailLast);
+    }
+    return last;
+}
+
+}  // namespace
+
+IndexTreeWalker::IndexTreeWalker(IndexPageSource source, IndexPageLayout layout, std::size_t pageBudget,
+                                 unsigned maxDepth)
+    : source_(std::move(source)), layout_(layout), pageBudget_(pageBudget), maxDepth_(maxDepth) {}
+
+IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOwner) const {
+    IndexTree tree;
+    tree.root = root;
+    WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber()};
+    walkPage(state, root, 0);
+    if (!state.lastLeaf.isNull()) {
+        for (auto it = tree.pages.rbegin(); it != tree.pages.rend(); ++it) {
+            if (it->page == state.lastLeaf) {
+                if (!it->next.isNull()) {
+                    tree.findings.push_back({it->page, "last leaf has next link " + hexPage(it->next)});
+                }
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 1; i < tree.entries.size(); ++i) {
+        const auto& a = tree.entries[i - 1];
+        const auto& b = tree.entries[i];
+        IndexEntry ea{a.key, a.row, {}, 0, 0};
+        IndexEntry eb{b.key, b.row, {}, 0, 0};
+        if (compareIndexEntries(ea, eb) >= 0) {
+            tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
+        }
+    }
+    return tree;
+}
+
+}  // namespace jet

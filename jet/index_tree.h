@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/index_page.h"
+#include "jet/page_file.h"
+#include "jet/page_number.h"
+
+namespace jet {
+
+// Supplies a page by number (throws JetError for pages that cannot be read).
+using IndexPageSource = std::function<PageRef(PageNumber)>;
+
+// Facts about one page of a tree, for the checker and for statistics.
+struct IndexTreePage {
+    PageNumber page;
+    IndexPageKind kind = IndexPageKind::Leaf;
+    unsigned depth = 0;               // 0 = root
+    std::size_t entryCount = 0;
+    PageNumber owner;
+    PageNumber prev;
+    PageNumber next;
+    PageNumber tail;
+    std::uint16_t freeSpace = 0;      // as stored
+    std::size_t computedFreeSpace = 0;
+    std::uint16_t prefixLength = 0;
+    std::uint8_t nodeFlag = 0;
+};
+
+// One leaf entry in tree order.
+struct IndexTreeEntry {
+    std::vector<std::uint8_t> key;
+    RowPointer row;
+    PageNumber leaf;   // the page it was found on
+};
+
+// A structural oddity found while walking; the walk goes on after it.
+struct IndexTreeFinding {
+    PageNumber page;
+    std::string detail;  // English, for developers and the checker's log
+};
+
+struct IndexTree {
+    PageNumber root;
+    std::vector<IndexTreeEntry> entries;   // leaves in tree order
+    std::vector<IndexTreePage> pages;      // every page visited, in visiting order
+    std::vector<IndexTreeFinding> findings;
+    unsigned depth = 0;                    // levels below the root (0 = the root is a leaf)
+};
+
+// Walks one physical index from its root: intermediate entries, then the tail child,
+// down to the leaves. Bounded: a page met twice (a cycle or a shared subtree), a tree
+// deeper than `maxDepth`, or more pages than `pageBudget` ends the walk with a
+// JetError (Corruption) naming the page.
+class IndexTreeWalker {
+public:
+    IndexTreeWalker(IndexPageSource source, IndexPageLayout layout, std::size_t pageBudget,
+                    unsigned maxDepth = 16);
+
+    // `expectedOwner`: the table's TDEF page; pages owned by another give a finding.
+    IndexTree walk(PageNumber root, std::optional<PageNumber> expectedOwner = std::nullopt) const;
+
+private:
+    IndexPageSource source_;
+    IndexPageLayout layout_;
+    std::size_t pageBudget_;
+    unsigned maxDepth_;
+};
+
+}  // namespace jet

@@ -1,0 +1,314 @@
+#include "jet/key_encoder.h"
+
+#include <cstring>
+#include <variant>
+
+#include "jet/column_type.h"
+#include "jet/jet_error.h"
+#include "jet/key_text_units.h"
+#include "jet/sort_order_general.h"
+#include "jet/sort_order_general97.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint8_t kPresentAscending = 0x7F;
+constexpr std::uint8_t kPresentDescending = 0x80;
+constexpr std::uint8_t kNullAscending = 0x00;
+constexpr std::uint8_t kNullDescending = 0xFF;
+constexpr std::uint8_t kMoreSegments = 0x09;
+constexpr std::size_t kBinarySegment = 8;
+
+using ByteVec = std::vector<std::uint8_t>;
+
+void appendBigEndian(ByteVec& out, std::uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void invert(ByteVec& v, std::size_t from = 0) {
+    for (std::size_t i = from; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(~v[i]);
+}
+
+// Two's complement big-endian with the sign bit flipped: orders signed values as bytes.
+ByteVec signedKey(std::int64_t v, int bytes) {
+    ByteVec out;
+    appendBigEndian(out, static_cast<std::uint64_t>(v), bytes);
+    out[0] ^= 0x80;
+    return out;
+}
+
+// IEEE big-endian; positives get the sign bit set, negatives are inverted whole.
+ByteVec floatKey(std::uint64_t bits, int bytes) {
+    ByteVec out;
+    appendBigEndian(out, bits, bytes);
+    if ((out[0] & 0x80) == 0) {
+        out[0] |= 0x80;
+    } else {
+        invert(out);
+    }
+    return out;
+}
+
+std::uint64_t doubleBits(double d) {
+    std::uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+std::uint32_t floatBits(float f) {
+    std::uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// Binary values: 8-byte segments, each but the last followed by 0x09; the last is
+// zero-padded and followed by its true length. Descending inverts everything but
+// the 0x09 separators.
+void appendBinary(ByteVec& out, std::span<const std::uint8_t> data, bool ascending) {
+    if (data.empty()) return;
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t n = std::min(kBinarySegment, data.size() - pos);
+        const bool last = pos + n == data.size();
+        for (std::size_t i = 0; i < kBinarySegment; ++i) {
+            const std::uint8_t b = i < n ? data[pos + i] : 0;
+            out.push_back(ascending ? b : static_cast<std::uint8_t>(~b));
+        }
+        pos += n;
+        if (last) {
+            const auto len = static_cast<std::uint8_t>(n);
+            out.push_back(ascending ? len : static_cast<std::uint8_t>(~len));
+            return;
+        }
+        out.push_back(kMoreSegments);
+    }
+}
+
+// Numeric: sign byte plus the 128-bit magnitude big-endian. Jet4 and ACE differ in
+// how the sign byte is set relative to the inversion (Jet4 keeps its known ordering
+// bug for descending indexes).
+ByteVec numericKey(const Decimal& d, bool ascending, FormatVersion version) {
+    ByteVec out;
+    out.push_back(d.negative ? 0x80 : 0x00);
+    appendBigEndian(out, d.high, 8);
+    appendBigEndian(out, d.low, 8);
+    const bool flip = (d.negative && ascending) || (!d.negative && !ascending);
+    if (version == FormatVersion::Jet4) {
+        if (flip) invert(out);
+        out[0] = d.negative ? 0x00 : 0xFF;
+    } else {
+        out[0] = 0xFF;
+        if (flip) invert(out);
+    }
+    return out;
+}
+
+KeyGap gapOf(std::size_t index, KeyGapReason reason, std::string detail, std::uint32_t character = 0) {
+    KeyGap g;
+    g.columnIndex = index;
+    g.reason = reason;
+    g.character = character;
+    g.detail = std::move(detail);
+    return g;
+}
+
+template <typename T>
+const T* as(const Value& v) {
+    return std::get_if<T>(&v);
+}
+
+}  // namespace
+
+std::string keyGapReasonName(KeyGapReason reason) {
+    switch (reason) {
+        case KeyGapReason::UnsupportedCharacter: return "unsupported character";
+        case KeyGapReason::UnknownCollation: return "unknown collation";
+        case KeyGapReason::UnsupportedType: return "unsupported type";
+        case KeyGapReason::UnexpectedValue: return "unexpected value";
+    }
+    return "unknown";
+}
+
+KeyEncoder::KeyEncoder(std::vector<KeyColumn> columns, FormatVersion version)
+    : columns_(std::move(columns)), version_(version) {}
+
+KeyEncoder::KeyEncoder(const TableDefinition& table, const PhysicalIndex& index, FormatVersion version)
+    : version_(version) {
+    const bool jet3 = version == FormatVersion::Jet3;
+    for (const auto& ic : index.columns) {
+        const Column* c = table.columnByNumber(ic.columnNumber);
+        if (c == nullptr) {
+            ErrorLocation where;
+            where.page = table.tdefPage.value;
+            where.table = table.name;
+            where.structure = "índice";
+            throwCorruption("physical index " + std::to_string(index.number) + " names missing column " +
+                                std::to_string(ic.columnNumber),
+                            where);
+        }
+        KeyColumn k;
+        k.columnNumber = c->number;
+        k.type = c->type;
+        k.ascending = ic.ascending;
+        k.collation = c->collation;
+        k.codePage = c->codePage;
+        if (isTextType(c->type)) k.sortOrder = sortOrderOfColumn(*c, jet3);
+        columns_.push_back(k);
+    }
+}
+
+KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
+    KeyEncoding result;
+    ByteVec& out = result.bytes;
+    if (values.size() != columns_.size()) {
+        result.gap = gapOf(0, KeyGapReason::UnexpectedValue,
+                           "expected " + std::to_string(columns_.size()) + " values, got " + std::to_string(values.size()));
+        return result;
+    }
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const KeyColumn& col = columns_[i];
+        const Value& v = values[i];
+        const bool asc = col.ascending;
+        auto fail = [&](KeyGapReason r, std::string detail, std::uint32_t ch = 0) {
+            result.gap = gapOf(i, r, std::move(detail), ch);
+        };
+
+        if (col.type == column_type::Boolean) {
+            // Booleans are never NULL: the null-mask bit is the value.
+            const bool* b = as<bool>(v);
+            const bool value = b != nullptr && *b;
+            out.push_back(asc ? kPresentAscending : kPresentDescending);
+            const std::uint8_t byte = value ? 0x00 : 0xFF;
+            out.push_back(asc ? byte : static_cast<std::uint8_t>(~byte));
+            continue;
+        }
+        if (isNull(v)) {
+            out.push_back(asc ? kNullAscending : kNullDescending);
+            continue;
+        }
+        out.push_back(asc ? kPresentAscending : kPresentDescending);
+        ByteVec seg;
+        bool invertWhenDescending = true;
+        switch (col.type) {
+            case column_type::Byte:
+                if (const auto* x = as<std::uint8_t>(v)) seg.push_back(*x);
+                else return fail(KeyGapReason::UnexpectedValue, "Byte column without a byte value"), result;
+                break;
+            case column_type::Integer:
+                if (const auto* x = as<std::int16_t>(v)) seg = signedKey(*x, 2);
+                else return fail(KeyGapReason::UnexpectedValue, "Integer column without an int16 value"), result;
+                break;
+            case column_type::Long:
+                if (const auto* x = as<std::int32_t>(v)) seg = signedKey(*x, 4);
+                else return fail(KeyGapReason::UnexpectedValue, "Long column without an int32 value"), result;
+                break;
+            case column_type::Complex:
+                if (const auto* x = as<ComplexValueId>(v)) seg = signedKey(static_cast<std::int32_t>(x->id), 4);
+                else if (const auto* y = as<std::int32_t>(v)) seg = signedKey(*y, 4);
+                else return fail(KeyGapReason::UnexpectedValue, "Complex column without an id"), result;
+                break;
+            case column_type::Currency:
+                if (const auto* x = as<Currency>(v)) seg = signedKey(x->scaled, 8);
+                else return fail(KeyGapReason::UnexpectedValue, "Currency column without a currency value"), result;
+                break;
+            case column_type::BigInt:
+                if (const auto* x = as<std::int64_t>(v)) seg = signedKey(*x, 8);
+                else return fail(KeyGapReason::UnexpectedValue, "BigInt column without an int64 value"), result;
+                break;
+            case column_type::Single:
+                if (const auto* x = as<float>(v)) seg = floatKey(floatBits(*x), 4);
+                else return fail(KeyGapReason::UnexpectedValue, "Single column without a float value"), result;
+                break;
+            case column_type::Double:
+                if (const auto* x = as<double>(v)) seg = floatKey(doubleBits(*x), 8);
+                else return fail(KeyGapReason::UnexpectedValue, "Double column without a double value"), result;
+                break;
+            case column_type::DateTime:
+                if (const auto* x = as<DateTime>(v)) seg = floatKey(doubleBits(x->days), 8);
+                else return fail(KeyGapReason::UnexpectedValue, "Date/Time column without a date value"), result;
+                break;
+            case column_type::Numeric:
+                if (const auto* x = as<Decimal>(v)) seg = numericKey(*x, asc, version_);
+                else return fail(KeyGapReason::UnexpectedValue, "Numeric column without a decimal value"), result;
+                invertWhenDescending = false;  // the rule handles direction itself
+                break;
+            case column_type::Guid: {
+                const auto* g = as<Guid>(v);
+                if (g == nullptr) return fail(KeyGapReason::UnexpectedValue, "GUID column without a GUID"), result;
+                // Textual order: the first u32 and the two u16 become big-endian.
+                const auto& b = g->bytes;
+                const std::uint8_t text[16] = {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6],
+                                               b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]};
+                appendBinary(out, text, asc);
+                continue;
+            }
+            case column_type::Binary:
+            case column_type::Unknown0D: {
+                const auto* x = as<Bytes>(v);
+                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "Binary column without bytes"), result;
+                appendBinary(out, *x, asc);
+                continue;
+            }
+            case column_type::ExtendedDateTime: {
+                const auto* x = as<ExtendedDateTime>(v);
+                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "extended date without its text"), result;
+                ByteVec stored(x->text.begin(), x->text.end());
+                stored.push_back(0x00);  // the stored form ends in a NUL the decoded text drops
+                appendBinary(out, stored, asc);
+                continue;
+            }
+            case column_type::Text:
+            case column_type::Memo: {
+                const auto* s = as<std::string>(v);
+                if (s == nullptr) return fail(KeyGapReason::UnexpectedValue, "text column without a string"), result;
+                if (!col.sortOrder) {
+                    return fail(KeyGapReason::UnknownCollation,
+                                "collation " + std::to_string(col.collation) + " has no character table"),
+                           result;
+                }
+                TextKey text;
+                if (*col.sortOrder == SortOrder::General97) {
+                    if (col.codePage != 0 && col.codePage != 1252) {
+                        return fail(KeyGapReason::UnknownCollation,
+                                    "code page " + std::to_string(col.codePage) + " is not supported"),
+                               result;
+                    }
+                    std::optional<std::uint32_t> unmappable;
+                    const ByteVec cp = utf8ToCp1252(*s, unmappable);
+                    if (unmappable) {
+                        return fail(KeyGapReason::UnsupportedCharacter, "character outside code page 1252",
+                                    *unmappable),
+                               result;
+                    }
+                    text = encodeGeneral97Text(cp);
+                } else {
+                    const auto units = utf8ToUtf16Units(*s);
+                    text = encodeGeneralText(*col.sortOrder, units);
+                }
+                if (!text.ok()) {
+                    return fail(KeyGapReason::UnsupportedCharacter,
+                                sortOrderName(*col.sortOrder) + " table lacks the character",
+                                *text.unsupportedCharacter),
+                           result;
+                }
+                seg = std::move(text.bytes);
+                if (!asc && *col.sortOrder != SortOrder::General97) {
+                    // Jet4+ descending text: inverted including the terminator, then a plain 0x00.
+                    invert(seg);
+                    seg.push_back(0x00);
+                    invertWhenDescending = false;
+                }
+                break;
+            }
+            default:
+                return fail(KeyGapReason::UnsupportedType, "no key encoding for " + columnTypeName(col.type)),
+                       result;
+        }
+        if (!asc && invertWhenDescending) invert(seg);
+        out.insert(out.end(), seg.begin(), seg.end());
+    }
+    return result;
+}
+
+}  // namespace jet

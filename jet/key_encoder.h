@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "jet/database_header.h"
+#include "jet/sort_order.h"
+#include "jet/table_definition.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// Why a key could not be built. Such entries must be reported as "not checkable",
+// never counted as matching.
+enum class KeyGapReason : std::uint8_t {
+    UnsupportedCharacter,  // the sort order's table lacks a character of the value
+    UnknownCollation,      // a text column with a collation that has no table
+    UnsupportedType,       // a column type with no known key encoding (OLE, unknown codes)
+    UnexpectedValue,       // the decoded value does not have the column's type
+};
+
+std::string keyGapReasonName(KeyGapReason reason);
+
+struct KeyGap {
+    std::size_t columnIndex = 0;        // position in the index's column list
+    KeyGapReason reason = KeyGapReason::UnsupportedType;
+    std::uint32_t character = 0;        // UnsupportedCharacter: code-page byte (Jet3) or UTF-16 unit / code point
+    std::string detail;                 // English
+};
+
+struct KeyEncoding {
+    std::vector<std::uint8_t> bytes;
+    std::optional<KeyGap> gap;
+    bool ok() const { return !gap.has_value(); }
+};
+
+// One column of an index as the encoder needs it.
+struct KeyColumn {
+    std::uint16_t columnNumber = 0;
+    std::uint8_t type = 0;
+    bool ascending = true;
+    std::optional<SortOrder> sortOrder;  // text columns with a known collation
+    std::uint16_t collation = 0;
+    std::uint16_t codePage = 0;          // Jet3 text
+};
+
+// Builds the key bytes of a physical index from a row's decoded values: one segment
+// per column (flag byte, then the type's encoding, inverted for descending columns).
+class KeyEncoder {
+public:
+    // Throws JetError (Corruption) when the index names a column the table lacks.
+    KeyEncoder(const TableDefinition& table, const PhysicalIndex& index, FormatVersion version);
+    KeyEncoder(std::vector<KeyColumn> columns, FormatVersion version);
+
+    // `values`: one per index column, in the index's column order.
+    KeyEncoding encode(std::span<const Value> values) const;
+
+    const std::vector<KeyColumn>& columns() const { return columns_; }
+
+private:
+    std::vector<KeyColumn> columns_;
+    FormatVersion version_;
+};
+
+}  // namespace jet

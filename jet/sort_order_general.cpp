@@ -1,0 +1,92 @@
+#include "jet/sort_order_general.h"
+
+#include <vector>
+
+#include "jet/sort_order_table.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::size_t kMaxIndexedCharacters = 255;
+constexpr std::uint8_t kEndOfText = 0x01;
+constexpr std::uint8_t kPlaceholder = 0x02;
+constexpr std::uint8_t kSurrogateExtra = 0x3F;
+
+// Surrogate halves are not in the tables; their codes follow from the unit itself.
+std::uint16_t surrogateInline(std::uint16_t u) {
+    if (u <= 0xDBFF) return static_cast<std::uint16_t>(u - 10238);
+    const unsigned r = (u - 0xDC00u) % 1024u;
+    const unsigned d = r < 8 ? 9992 : r < 262 ? 9990 : r < 516 ? 9988 : r < 770 ? 9986 : 9984;
+    return static_cast<std::uint16_t>(u - d);
+}
+
+}  // namespace
+
+TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units) {
+    TextKey out;
+    std::size_t n = units.size();
+    while (n > 0 && units[n - 1] == 0x20) --n;
+    if (n > kMaxIndexedCharacters) n = kMaxIndexedCharacters;
+
+    std::vector<std::uint8_t> extra;  // one item per inline-producing character
+    bool hasExtra = false;
+    struct Record {
+        std::size_t position;
+        const SortCharEntry* entry;
+    };
+    std::vector<Record> records;
+    std::size_t position = 0;  // inline-producing characters so far
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint16_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            const std::uint16_t code = surrogateInline(u);
+            out.bytes.push_back(static_cast<std::uint8_t>(code >> 8));
+            out.bytes.push_back(static_cast<std::uint8_t>(code));
+            extra.push_back(kSurrogateExtra);
+            hasExtra = true;
+            ++position;
+            continue;
+        }
+        const SortCharEntry* e = findSortChar(order, u);
+        if (e == nullptr) {
+            out.bytes.clear();
+            out.unsupportedCharacter = u;
+            return out;
+        }
+        switch (e->kind) {
+            case SortCharKind::Ignored: break;
+            case SortCharKind::Unprintable: records.push_back({position, e}); break;
+            case SortCharKind::Simple:
+            case SortCharKind::International:
+                out.bytes.insert(out.bytes.end(), e->inlineBytes, e->inlineBytes + e->inlineLength);
+                if (e->kind == SortCharKind::International) {
+                    extra.push_back(e->extra);
+                    hasExtra = true;
+                } else {
+                    extra.push_back(kPlaceholder);
+                }
+                ++position;
+                break;
+        }
+    }
+    out.bytes.push_back(kEndOfText);
+    if (hasExtra) {
+        while (!extra.empty() && extra.back() <= kPlaceholder) extra.pop_back();
+        out.bytes.insert(out.bytes.end(), extra.begin(), extra.end());
+    }
+    if (!records.empty()) {
+        out.bytes.insert(out.bytes.end(), {kEndOfText, kEndOfText, kEndOfText});
+        for (const auto& r : records) {
+            const std::size_t tag = 0x8000u | (7u + 4u * r.position);
+            out.bytes.push_back(static_cast<std::uint8_t>(tag >> 8));
+            out.bytes.push_back(static_cast<std::uint8_t>(tag));
+            out.bytes.push_back(0x06);
+            out.bytes.insert(out.bytes.end(), r.entry->inlineBytes, r.entry->inlineBytes + r.entry->inlineLength);
+        }
+    }
+    out.bytes.push_back(0x00);
+    return out;
+}
+
+}  // namespace jet

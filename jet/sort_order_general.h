@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "jet/sort_order.h"
+
+namespace jet {
+
+// Text key of a Jet4+ value in "General legacy" or "General" order, from its UTF-16
+// code units. The result is the ascending form without the column flag byte; only
+// the first 255 characters count and trailing spaces are dropped.
+TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units);
+
+}  // namespace jet
