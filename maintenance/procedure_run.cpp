@@ -77,9 +77,15 @@ void ProcedureRun::execute() {
 
     // Set-aside. From here until the database is back at its path, the backup
     // may be its only whole copy: the note keeps later runs from clearing it,
-    // even after a crash.
+    // even after a crash, so without the note the database does not move.
     progress([&] { return texts::settingAside(scratch.setAside()); });
-    unit([&] { PendingRestore(files_, scratch).record(source_); });
+    if (check([&] {
+            PendingRestore(files_, scratch).record(source_);
+            return false;
+        })) {
+        message([&] { return texts::noteNotWritten(scratch.pendingRestoreNote()); });
+        return fail();
+    }
     unit([&] { files_.rename(source_, scratch.setAside()); });
     if (check([&] { return !files_.isPresent(scratch.setAside()); })) {
         message([&] { return texts::notSetAside(); });

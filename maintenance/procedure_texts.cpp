@@ -70,6 +70,10 @@ std::string backupMayHoldDatabase(const std::string& backup, const std::string& 
            note + "). Copie-o de volta ou para um lugar seguro antes de iniciar outro processo.";
 }
 
+std::string noteNotWritten(const std::string& note) {
+    return "O Arquivo de Controle " + note + " Não Pode Ser Criado. O Arquivo Principal Não Foi Alterado.";
+}
+
 std::string restoreFailed(const std::string& source, const std::string& backup) {
     return "A Cópia de Segurança Não Pode Ser Restaurada em " + source + ". O banco de dados está guardado em " +
            backup + ".";

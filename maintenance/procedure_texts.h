@@ -29,6 +29,7 @@ std::string sourceIsScratch(const std::string& source, const std::string& scratc
 std::string sourceMayBeScratch(const std::string& source);
 std::string backupHoldsDatabase(const std::string& backup, const std::string& source);
 std::string backupMayHoldDatabase(const std::string& backup, const std::string& note);
+std::string noteNotWritten(const std::string& note);
 std::string restoreFailed(const std::string& source, const std::string& backup);
 
 }  // namespace maintenance::texts

@@ -1,0 +1,29 @@
+// compactar: the repair-and-compact procedure for terminals, scripts and servers.
+#include <iostream>
+#include <vector>
+
+#include "command_line.h"
+#include "procedure_command.h"
+#include "program_engine.h"
+#include "subcommand.h"
+
+namespace {
+
+// Subcommands, one line each: {name, usage, summary, function}, e.g.
+//   {"info", "info ARQUIVO", "mostra ...", cli::runInfo},
+const std::vector<cli::Subcommand>& registeredSubcommands() {
+    static const std::vector<cli::Subcommand> subcommands = {
+    };
+    return subcommands;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    maintenance::Procedure procedure(maintenance::programEngineFactory());
+    cli::CommandLine commandLine(
+        registeredSubcommands(),
+        [&](const std::string& path) { return cli::runProcedureOn(path, procedure, std::cout, std::cerr); },
+        std::cout, std::cerr);
+    return commandLine.dispatch(argc, argv);
+}

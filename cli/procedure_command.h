@@ -1,0 +1,15 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "procedure.h"
+
+namespace cli {
+
+// `compactar PATH`: one run of the procedure on PATH with a terminal sink.
+// Returns 0 when the run succeeded, 1 when it reached its failure ending.
+int runProcedureOn(const std::string& path, maintenance::Procedure& procedure, std::ostream& out,
+                   std::ostream& err);
+
+}  // namespace cli
