@@ -61,19 +61,30 @@ int compareKeyBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_
     return a.size() < b.size() ? -1 : 1;
 }
 
-int compareIndexEntries(const IndexEntry& a, const IndexEntry& b) {
+int compareEntryBytes(std::span<const std::uint8_t> keyA, RowPointer rowA, std::span<const std::uint8_t> keyB,
+                      RowPointer rowB) {
     // Keys compare first; when one key is a proper prefix of the other the row
     // pointer bytes continue the comparison, so compare the joined bytes.
-    const std::size_t n = std::min(a.key.size(), b.key.size());
+    const std::size_t n = std::min(keyA.size(), keyB.size());
     if (n > 0) {
-        const int c = std::memcmp(a.key.data(), b.key.data(), n);
+        const int c = std::memcmp(keyA.data(), keyB.data(), n);
         if (c != 0) return c < 0 ? -1 : 1;
     }
-    if (a.key.size() == b.key.size()) {
-        if (a.row == b.row) return 0;
-        return a.row < b.row ? -1 : 1;
+    if (keyA.size() == keyB.size()) {
+        if (rowA == rowB) return 0;
+        return rowA < rowB ? -1 : 1;
     }
-    return compareKeyBytes(a.sortBytes(), b.sortBytes());
+    std::vector<std::uint8_t> a(keyA.begin(), keyA.end());
+    std::vector<std::uint8_t> b(keyB.begin(), keyB.end());
+    a.resize(a.size() + 4);
+    b.resize(b.size() + 4);
+    rowA.toIndexBytes(a.data() + keyA.size());
+    rowB.toIndexBytes(b.data() + keyB.size());
+    return compareKeyBytes(a, b);
+}
+
+int compareIndexEntries(const IndexEntry& a, const IndexEntry& b) {
+    return compareEntryBytes(a.key, a.row, b.key, b.row);
 }
 
 namespace {

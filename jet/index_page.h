@@ -69,6 +69,8 @@ struct IndexPage {
 // Compares full entry bytes (key ‖ row pointer) the way the engine orders them:
 // unsigned bytes, a proper prefix first. Returns <0, 0, >0.
 int compareIndexEntries(const IndexEntry& a, const IndexEntry& b);
+int compareEntryBytes(std::span<const std::uint8_t> keyA, RowPointer rowA, std::span<const std::uint8_t> keyB,
+                      RowPointer rowB);
 int compareKeyBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
 
 // Decodes one index page. Throws JetError (Corruption, with the page and offset) when

@@ -40,11 +40,10 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
     if (s.visited.size() > s.pageBudget) {
         throwCorruption("index tree has more pages than the file allows", at(number));
     }
-    const PageRef ref = s.source(number);
-    if (!ref) throwCorruption("index page " + hexPage(number) + " could not be read", at(number));
+    const IndexPageData data = s.source(number);
     IndexPage page;
     try {
-        page = decodeIndexPage(ref->span(), number, s.layout);
+        page = decodeIndexPage(data.bytes, number, s.layout);
     } catch (const JetError& e) {
         throw e.withContext(at(number));
     }
@@ -151,9 +150,7 @@ IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expec
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
         const auto& a = tree.entries[i - 1];
         const auto& b = tree.entries[i];
-        IndexEntry ea{a.key, a.row, {}, 0, 0};
-        IndexEntry eb{b.key, b.row, {}, 0, 0};
-        if (compareIndexEntries(ea, eb) >= 0) {
+        if (compareEntryBytes(a.key, a.row, b.key, b.row) >= 0) {
             tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
         }
     }

@@ -3,18 +3,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "jet/index_page.h"
-#include "jet/page_file.h"
 #include "jet/page_number.h"
 
 namespace jet {
 
+// A page's bytes and whatever keeps them alive (e.g. the page cache's reference).
+struct IndexPageData {
+    std::shared_ptr<const void> holder;
+    std::span<const std::uint8_t> bytes;
+};
+
 // Supplies a page by number (throws JetError for pages that cannot be read).
-using IndexPageSource = std::function<PageRef(PageNumber)>;
+using IndexPageSource = std::function<IndexPageData(PageNumber)>;
 
 // Facts about one page of a tree, for the checker and for statistics.
 struct IndexTreePage {
