@@ -1,7 +1,7 @@
 # Thin driver over CMake presets. Every target first installs what is missing.
 SHELL := /bin/bash
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench clean screenshot
 
 all: build
 
@@ -21,6 +21,14 @@ test: deps
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+# The window's pictures in docs/, taken under a virtual X server (Xvfb).
+screenshot: deps
+	cmake --preset default
+	cmake --build --preset default --target window_tests
+	COMPACTADOR_SCREENSHOT_DIR=$(CURDIR)/docs QT_QPA_PLATFORM=xcb \
+	  xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
+	  build/default/tests/window/window_tests --gtest_filter='Screenshots.*'
 
 bench: build
 	@bash scripts/run_bench.sh

@@ -13,8 +13,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "main_window.h"
 #include "qt_message_boxes.h"
 #include "qt_open_file_dialog.h"
+#include "qt_program_end.h"
 
 namespace {
 
@@ -129,6 +131,45 @@ TEST_F(QtFileDialog, ListsMdbFilesReturnsTheChosenPathAndOpensThereNextTime) {
     ASSERT_TRUE(answered);
     EXPECT_EQ(QDir(directory).canonicalPath(), QDir(folder.path()).canonicalPath());
     EXPECT_EQ(filters, QStringList{"*.mdb"});
+}
+
+// Counts the close events a widget receives.
+class CloseCounter final : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close)
+            ++closes;
+        return false;
+    }
+    int closes = 0;
+};
+
+TEST(QtProgramEnd, RunThatEndsTheProgramEndsTheEventLoopWithoutClosingEvents) {
+    window::QtProgramEnd programEnd;
+    int runs = 0;
+    window::MainWindow form(
+        [&](maintenance::StatusSink& sink) {
+            ++runs;
+            sink.endProgram();
+        },
+        window::MainWindow::Seams{nullptr, nullptr, &programEnd});
+    CloseCounter counter;
+    form.installEventFilter(&counter);
+    form.show();
+
+    // The click arrives through the event loop, as a person's would.
+    QTimer::singleShot(0, form.command1(), [&] { form.command1()->click(); });
+    QTimer fallback;  // ends a loop that would otherwise never return
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    fallback.start(10000);
+    const int status = QApplication::exec();
+    fallback.stop();
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(counter.closes, 0);
+    form.removeEventFilter(&counter);
 }
 
 }  // namespace

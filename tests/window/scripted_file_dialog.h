@@ -4,6 +4,7 @@
 #include <deque>
 #include <vector>
 
+#include "qstring_printer.h"
 #include "open_file_dialog.h"
 
 namespace window_test {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "qstring_printer.h"
 #include "main_window.h"
 #include "message_boxes.h"
 
