@@ -1,0 +1,206 @@
+#include "jet/key_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "jet/column_type.h"
+
+namespace jet {
+namespace {
+
+using ByteVec = std::vector<std::uint8_t>;
+
+KeyColumn col(std::uint8_t type, bool ascending = true, std::optional<SortOrder> order = std::nullopt) {
+    KeyColumn c;
+    c.type = type;
+    c.ascending = ascending;
+    c.sortOrder = order;
+    c.collation = 1033;
+    c.codePage = 1252;
+    return c;
+}
+
+ByteVec encode1(const KeyColumn& c, const Value& v, FormatVersion version = FormatVersion::Jet4) {
+    const KeyEncoder enc({c}, version);
+    const Value values[] = {v};
+    const KeyEncoding k = enc.encode(values);
+    EXPECT_TRUE(k.ok()) << (k.gap ? k.gap->detail : "");
+    return k.bytes;
+}
+
+double fromBits(std::uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+float fromBits32(std::uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// Expected bytes below are entries of real Access indexes (testIndexCodesV1997.mdb,
+// nwind.mdb) or the worked examples of the format notes.
+TEST(KeyEncoder, IntegersFlipTheSignBit) {
+    EXPECT_EQ(encode1(col(column_type::Long), std::int32_t{10383}), (ByteVec{0x7F, 0x80, 0x00, 0x28, 0x8F}));
+    EXPECT_EQ(encode1(col(column_type::Long), std::int32_t{INT32_MIN}), (ByteVec{0x7F, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(encode1(col(column_type::Integer), std::int16_t{-32400}), (ByteVec{0x7F, 0x01, 0x70}));
+    EXPECT_EQ(encode1(col(column_type::Byte), std::uint8_t{0xC7}), (ByteVec{0x7F, 0xC7}));
+    // Currency column of Table6: stored fc 23 c4 f9 51 b2 ff ff.
+    EXPECT_EQ(encode1(col(column_type::Currency), Currency{static_cast<std::int64_t>(0xFFFFB251F9C423FCULL)}),
+              (ByteVec{0x7F, 0x7F, 0xFF, 0xB2, 0x51, 0xF9, 0xC4, 0x23, 0xFC}));
+    EXPECT_EQ(encode1(col(column_type::BigInt), std::int64_t{1}),
+              (ByteVec{0x7F, 0x80, 0, 0, 0, 0, 0, 0, 0x01}));
+    EXPECT_EQ(encode1(col(column_type::Long, false), std::int32_t{0}), (ByteVec{0x80, 0x7F, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(KeyEncoder, FloatsAndDatesOrderAsBytes) {
+    // Double column of Table9: stored 33 33 77 c9 50 d1 ff c1 (a negative value).
+    EXPECT_EQ(encode1(col(column_type::Double), fromBits(0xC1FFD150C9773333ULL)),
+              (ByteVec{0x7F, 0x3E, 0x00, 0x2E, 0xAF, 0x36, 0x88, 0xCC, 0xCC}));
+    // Descending positive: stored 00 00 00 57 cc 77 b2 41.
+    EXPECT_EQ(encode1(col(column_type::Double, false), fromBits(0x41B277CC57000000ULL)),
+              (ByteVec{0x80, 0x3E, 0x4D, 0x88, 0x33, 0xA8, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(encode1(col(column_type::DateTime), DateTime{34654.0}),
+              encode1(col(column_type::Double), 34654.0));
+    EXPECT_EQ(encode1(col(column_type::Single), fromBits32(0x3F800000u)), (ByteVec{0x7F, 0xBF, 0x80, 0x00, 0x00}));
+    EXPECT_EQ(encode1(col(column_type::Single), fromBits32(0xBF800000u)), (ByteVec{0x7F, 0x40, 0x7F, 0xFF, 0xFF}));
+}
+
+TEST(KeyEncoder, NullsAndBooleans) {
+    EXPECT_EQ(encode1(col(column_type::Long), Value{}), (ByteVec{0x00}));
+    EXPECT_EQ(encode1(col(column_type::Long, false), Value{}), (ByteVec{0xFF}));
+    EXPECT_EQ(encode1(col(column_type::Boolean), true), (ByteVec{0x7F, 0x00}));
+    EXPECT_EQ(encode1(col(column_type::Boolean), false), (ByteVec{0x7F, 0xFF}));
+    EXPECT_EQ(encode1(col(column_type::Boolean, false), true), (ByteVec{0x80, 0xFF}));
+    EXPECT_EQ(encode1(col(column_type::Boolean, false), false), (ByteVec{0x80, 0x00}));
+}
+
+TEST(KeyEncoder, GuidInTextualOrderAsBinarySegments) {
+    // Table13: stored 7b 9b c4 0f 56 e6 28 42 ae dc df 8b df 4c 4a 64.
+    Guid g;
+    const std::uint8_t stored[16] = {0x7b, 0x9b, 0xc4, 0x0f, 0x56, 0xe6, 0x28, 0x42,
+                                     0xae, 0xdc, 0xdf, 0x8b, 0xdf, 0x4c, 0x4a, 0x64};
+    std::copy(std::begin(stored), std::end(stored), g.bytes.begin());
+    EXPECT_EQ(encode1(col(column_type::Guid), g),
+              (ByteVec{0x7F, 0x0F, 0xC4, 0x9B, 0x7B, 0xE6, 0x56, 0x42, 0x28, 0x09, 0xAE, 0xDC, 0xDF, 0x8B, 0xDF, 0x4C,
+                       0x4A, 0x64, 0x08}));
+    // Table13_desc: stored 57 a7 18 d0 a6 5d 89 41 9e 30 48 50 31 d4 c2 52.
+    const std::uint8_t stored2[16] = {0x57, 0xa7, 0x18, 0xd0, 0xa6, 0x5d, 0x89, 0x41,
+                                      0x9e, 0x30, 0x48, 0x50, 0x31, 0xd4, 0xc2, 0x52};
+    std::copy(std::begin(stored2), std::end(stored2), g.bytes.begin());
+    EXPECT_EQ(encode1(col(column_type::Guid, false), g),
+              (ByteVec{0x80, 0x2F, 0xE7, 0x58, 0xA8, 0xA2, 0x59, 0xBE, 0x76, 0x09, 0x61, 0xCF, 0xB7, 0xAF, 0xCE, 0x2B,
+                       0x3D, 0xAD, 0xF7}));
+}
+
+TEST(KeyEncoder, BinarySegmentsAndExtendedDates) {
+    EXPECT_EQ(encode1(col(column_type::Binary), Bytes{}), (ByteVec{0x7F}));
+    EXPECT_EQ(encode1(col(column_type::Binary), Bytes{1, 2, 3}), (ByteVec{0x7F, 1, 2, 3, 0, 0, 0, 0, 0, 3}));
+    EXPECT_EQ(encode1(col(column_type::Binary), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}),
+              (ByteVec{0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 0x09, 9, 0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(encode1(col(column_type::Binary, false), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}),
+              (ByteVec{0x80, 0xFE, 0xFD, 0xFC, 0xFB, 0xFA, 0xF9, 0xF8, 0xF7, 0x09, 0xF6, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0xFE}));
+    const ByteVec ext = encode1(col(column_type::ExtendedDateTime),
+                                ExtendedDateTime{"0000000000000737592:0000000000000000000:7"});
+    ASSERT_EQ(ext.size(), 1u + 5 * 9 + 9);
+    EXPECT_EQ(ext[9], 0x09);
+    EXPECT_EQ(ByteVec(ext.end() - 9, ext.end()), (ByteVec{'7', 0x00, 0, 0, 0, 0, 0, 0, 0x02}));
+}
+
+TEST(KeyEncoder, NumericFollowsTheVersionRule) {
+    Decimal minusOne;
+    minusOne.negative = true;
+    minusOne.low = 1;
+    Decimal plusOne;
+    plusOne.low = 1;
+    const ByteVec jet4Pos = encode1(col(column_type::Numeric), plusOne, FormatVersion::Jet4);
+    const ByteVec jet4Neg = encode1(col(column_type::Numeric), minusOne, FormatVersion::Jet4);
+    EXPECT_EQ(jet4Pos.size(), 18u);
+    EXPECT_EQ(jet4Pos[1], 0xFF);
+    EXPECT_EQ(jet4Pos.back(), 0x01);
+    EXPECT_EQ(jet4Neg[1], 0x00);
+    EXPECT_EQ(jet4Neg.back(), 0xFE);
+    EXPECT_LT(jet4Neg, jet4Pos);
+    const ByteVec acePos = encode1(col(column_type::Numeric), plusOne, FormatVersion::Ace12);
+    const ByteVec aceNeg = encode1(col(column_type::Numeric), minusOne, FormatVersion::Ace12);
+    EXPECT_EQ(acePos[1], 0xFF);
+    EXPECT_EQ(aceNeg[1], 0x00);
+    EXPECT_LT(aceNeg, acePos);
+}
+
+TEST(KeyEncoder, General97TextFromDocumentedKeys) {
+    const auto c = col(column_type::Text, true, SortOrder::General97);
+    EXPECT_EQ(encode1(c, std::string("AAaAA"), FormatVersion::Jet3), (ByteVec{0x7F, 0x60, 0x60, 0x60, 0x60, 0x60, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("AA\xC3\x9F" "AA"), FormatVersion::Jet3),  // ß
+              (ByteVec{0x7F, 0x60, 0x60, 0x76, 0x76, 0x60, 0x60, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("AA\xC3\xA4" "AA"), FormatVersion::Jet3),  // ä
+              (ByteVec{0x7F, 0x60, 0x60, 0x60, 0x60, 0x60, 0x02, 0x26, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("-\xC3\x81-\xC3\x81-"), FormatVersion::Jet3),  // -Á-Á-
+              (ByteVec{0x7F, 0x1E, 0x60, 0x1E, 0x60, 0x1E, 0x04, 0x40}));
+    EXPECT_EQ(encode1(c, std::string("AA  "), FormatVersion::Jet3), encode1(c, std::string("aa"), FormatVersion::Jet3));
+    // Descending General 97 inverts every byte.
+    EXPECT_EQ(encode1(col(column_type::Text, false, SortOrder::General97), std::string("AA-AA"), FormatVersion::Jet3),
+              (ByteVec{0x80, 0x9F, 0x9F, 0xE1, 0x9F, 0x9F, 0xFF}));
+}
+
+TEST(KeyEncoder, GeneralLegacyTextFromDocumentedKeys) {
+    const auto c = col(column_type::Text, true, SortOrder::GeneralLegacy);
+    EXPECT_EQ(encode1(c, std::string("Core User")),
+              (ByteVec{0x7F, 0x4D, 0x64, 0x69, 0x51, 0x07, 0x6F, 0x6B, 0x51, 0x69, 0x01, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("-1")),
+              (ByteVec{0x7F, 0x38, 0x01, 0x01, 0x01, 0x01, 0x80, 0x07, 0x06, 0x82, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("\xC3\xBCmlaut")),  // ümlaut
+              (ByteVec{0x7F, 0x6F, 0x60, 0x5E, 0x4A, 0x6F, 0x6D, 0x01, 0x13, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("\xC3\xA4\xC3\xA4kk\xC3\xB6si\xC3\xA4")),  // ääkkösiä
+              (ByteVec{0x7F, 0x4A, 0x4A, 0x5C, 0x5C, 0x64, 0x6B, 0x59, 0x4A, 0x01, 0x13, 0x13, 0x02, 0x02, 0x13,
+                       0x02, 0x02, 0x13, 0x00}));
+}
+
+TEST(KeyEncoder, GeneralTextUsesTwoByteCodes) {
+    // ACE14 "General": MSysObjects name "Forms" in ParentIdName of bigIndexTestV2010.
+    EXPECT_EQ(encode1(col(column_type::Text, true, SortOrder::General), std::string("Forms"), FormatVersion::Ace14),
+              (ByteVec{0x7F, 0x0E, 0x23, 0x0E, 0x7C, 0x0E, 0x8A, 0x0E, 0x51, 0x0E, 0x91, 0x01, 0x00}));
+}
+
+TEST(KeyEncoder, MissingCharacterIsReportedNotGuessed) {
+    const KeyEncoder enc({col(column_type::Long), col(column_type::Text, true, SortOrder::GeneralLegacy)},
+                         FormatVersion::Jet4);
+    const Value values[] = {std::int32_t{1}, std::string("\xE6\xBC\xA2")};  // 漢 is not in the derived table
+    const KeyEncoding k = enc.encode(values);
+    ASSERT_FALSE(k.ok());
+    EXPECT_EQ(k.gap->reason, KeyGapReason::UnsupportedCharacter);
+    EXPECT_EQ(k.gap->columnIndex, 1u);
+    EXPECT_EQ(k.gap->character, 0x6F22u);
+
+    const KeyEncoder jet3({col(column_type::Text, true, SortOrder::General97)}, FormatVersion::Jet3);
+    const Value greek[] = {std::string("\xCE\xB1")};  // α has no code-page 1252 byte
+    EXPECT_EQ(jet3.encode(greek).gap->reason, KeyGapReason::UnsupportedCharacter);
+}
+
+TEST(KeyEncoder, UnknownCollationAndTypeAndMismatchedValue) {
+    const KeyEncoder text({col(column_type::Text, true, std::nullopt)}, FormatVersion::Jet4);
+    const Value s[] = {std::string("a")};
+    EXPECT_EQ(text.encode(s).gap->reason, KeyGapReason::UnknownCollation);
+    const KeyEncoder ole({col(column_type::Ole)}, FormatVersion::Jet4);
+    const Value b[] = {Bytes{1}};
+    EXPECT_EQ(ole.encode(b).gap->reason, KeyGapReason::UnsupportedType);
+    const KeyEncoder lng({col(column_type::Long)}, FormatVersion::Jet4);
+    EXPECT_EQ(lng.encode(s).gap->reason, KeyGapReason::UnexpectedValue);
+    const Value none[] = {Value{}, Value{}};
+    EXPECT_EQ(lng.encode(none).gap->reason, KeyGapReason::UnexpectedValue);
+}
+
+TEST(KeyEncoder, MultiColumnKeysConcatenateSegments) {
+    const KeyEncoder enc({col(column_type::Long), col(column_type::Text, true, SortOrder::GeneralLegacy)},
+                         FormatVersion::Jet4);
+    const Value values[] = {std::int32_t{0}, std::string("Core User")};
+    EXPECT_EQ(enc.encode(values).bytes, (ByteVec{0x7F, 0x80, 0x00, 0x00, 0x00, 0x7F, 0x4D, 0x64, 0x69, 0x51, 0x07,
+                                                 0x6F, 0x6B, 0x51, 0x69, 0x01, 0x00}));
+}
+
+}  // namespace
+}  // namespace jet
