@@ -10,7 +10,7 @@ namespace testing_support {
 
 // What the test engine does, shared by every engine its factory makes.
 struct EngineScript {
-    enum class Repair { AppendMark, ThrowEngineError, ThrowOther, ThrowNonStandard };
+    enum class Repair { AppendMark, ThrowEngineError, ThrowOther, ThrowNonStandard, EndProcess };
     enum class Compact { WriteCompacted, WriteNothing, ThrowEngineError, WriteThenThrow };
 
     Repair repair = Repair::AppendMark;
@@ -27,7 +27,8 @@ struct EngineScript {
 inline const char* kRepairMark = "|reparado";
 inline const char* kCompactMark = "|compactado";
 
-// Repair appends kRepairMark to the file in place; compaction writes the
+// Repair appends kRepairMark to the file in place (EndProcess ends the whole
+// process there, as a crash would); compaction writes the
 // source's bytes followed by kCompactMark to the destination.
 maintenance::EngineFactory scriptedEngineFactory(EngineScript& script);
 
