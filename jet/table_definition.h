@@ -43,6 +43,7 @@ struct Column {
     std::uint8_t precision = 0;       // Numeric
     std::uint8_t scale = 0;           // Numeric
     std::uint32_t complexId = 0;      // Complex (ACE)
+    std::uint8_t resultType = 0;      // calculated columns: type of the stored result (ResultType property), 0 = unknown
     std::size_t blockIndex = 0;       // position of the block in the TDEF list
     std::vector<std::uint8_t> rawBlock;  // the column block as stored
 

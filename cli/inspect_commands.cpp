@@ -1,0 +1,374 @@
+#include "inspect_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include "command_line.h"
+#include "jet/database.h"
+#include "jet/jet_error.h"
+#include "jet/value.h"
+
+namespace cli {
+
+namespace {
+
+std::vector<std::string> argumentsAfterName(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+// ---- info -------------------------------------------------------------------
+
+struct PageCensus {
+    std::set<std::uint32_t> claimed;
+    std::uint64_t freePages = 0;
+    std::uint64_t leakedPages = 0;
+    std::uint64_t slackBytes = 0;  // unused bytes on table data pages (free space and deleted rows)
+};
+
+void claimMap(jet::Database& db, jet::RowPointer ref, PageCensus& census, bool withPages) {
+    if (ref.page.isNull()) return;
+    census.claimed.insert(ref.page.value);
+    try {
+        const jet::UsageMap map = jet::UsageMap::read(db.file(), db.layout(), ref);
+        for (jet::PageNumber p : map.bitmapPages())
+            if (!p.isNull()) census.claimed.insert(p.value);
+        if (withPages)
+            for (jet::PageNumber p : map.pages()) census.claimed.insert(p.value);
+    } catch (const jet::JetError&) {
+        // A damaged map claims nothing; `compactar check` reports it.
+    }
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return buf;
+}
+
+int info(const std::string& path, std::ostream& out, std::ostream& err) {
+    std::unique_ptr<jet::Database> db;
+    try {
+        db = jet::Database::open(path);
+    } catch (const jet::JetError& e) {
+        err << "compactar: " << e.what() << "\n";
+        return kExitFailure;
+    }
+    const jet::DatabaseHeader& h = db->header();
+    const std::size_t pageSize = db->layout().pageSize;
+    out << "Arquivo: " << path << "\n";
+    out << "Versão: " << jet::formatVersionName(h.version) << " (" << h.engineName << ")\n";
+    out << "Tamanho da página: " << pageSize << " bytes\n";
+    out << "Páginas: " << db->pageCount() << " (" << db->file().fileSize() << " bytes)\n";
+    if (db->file().fileSize() % pageSize != 0)
+        out << "Atenção: o tamanho do arquivo não é múltiplo do tamanho da página\n";
+    out << "Senha: " << (h.hasPassword ? "sim" : "não") << "\n";
+    out << "Codificação: " << (h.isEncoded() ? "sim (páginas codificadas com a chave do banco)" : "não") << "\n";
+    out << "Ordem de classificação: " << h.sortOrder;
+    if (!h.isJet3()) out << " (versão " << static_cast<int>(h.sortOrderVersion) << ")";
+    out << ", página de código " << h.codePage << "\n";
+
+    PageCensus census;
+    census.claimed.insert(0);
+    census.claimed.insert(1);
+    std::vector<bool> freePage(db->pageCount(), false);
+    try {
+        const jet::UsageMap global = db->globalFreeMap();
+        for (jet::PageNumber p : global.pages()) {
+            freePage[p.value] = true;
+            ++census.freePages;
+        }
+        for (jet::PageNumber p : global.bitmapPages())
+            if (!p.isNull()) census.claimed.insert(p.value);
+    } catch (const jet::JetError& e) {
+        err << "compactar: mapa de páginas livres ilegível: " << e.what() << "\n";
+    }
+
+    out << "\nTabelas (linhas, índices):\n";
+    int failures = 0;
+    for (const jet::TableEntry& t : db->tables()) {
+        out << "  " << t.name() << (t.isSystem() ? " [sistema]" : "");
+        if (!t.definition) {
+            out << ": definição ilegível (" << t.definitionError << ")\n";
+            ++failures;
+            continue;
+        }
+        const jet::TableDefinition& def = *t.definition;
+        for (jet::PageNumber p : def.tdefPages) census.claimed.insert(p.value);
+        claimMap(*db, def.ownedPagesMap, census, true);
+        claimMap(*db, def.freeSpaceMap, census, false);
+        for (const jet::PhysicalIndex& ix : def.physicalIndexes) claimMap(*db, ix.usageMap, census, true);
+        for (const jet::LongValueMaps& lv : def.longValueMaps) {
+            claimMap(*db, lv.ownedPages, census, true);
+            claimMap(*db, lv.freeSpacePages, census, false);
+        }
+        std::uint64_t rows = 0;
+        try {
+            jet::TableCursor cursor = db->cursor(t);
+            while (cursor.next()) ++rows;
+            for (jet::PageNumber p : cursor.ownedPages().pages()) {
+                const jet::PageRef page = db->file().page(p);
+                if (page->bytes[0] != 0x01) continue;
+                const jet::DataPage dp(page, db->layout());
+                census.slackBytes += dp.freeSpace();
+                for (std::uint16_t r = 0; r < dp.rowCount(); ++r) {
+                    // Deleted rows still hold bytes; overflow targets (also flagged deleted) are live.
+                    if (dp.isDeleted(r) && !dp.isOverflow(r)) {
+                        try {
+                            census.slackBytes += dp.row(r).size();
+                        } catch (const jet::JetError&) {
+                        }
+                    }
+                }
+            }
+            out << ": " << rows << " linhas";
+            if (rows != def.rowCount) out << " (a definição diz " << def.rowCount << ")";
+        } catch (const jet::JetError& e) {
+            out << ": leitura interrompida após " << rows << " linhas (" << e.what() << ")";
+            ++failures;
+        }
+        out << ", " << def.logicalIndexCount << " índices";
+        if (def.physicalIndexCount != def.logicalIndexCount) out << " (" << def.physicalIndexCount << " árvores)";
+        out << "\n";
+    }
+
+    for (std::uint32_t p = 0; p < db->pageCount(); ++p)
+        if (!freePage[p] && census.claimed.count(p) == 0) ++census.leakedPages;
+
+    out << "\nPáginas livres: " << census.freePages << "\n";
+    out << "Páginas perdidas (nem livres nem usadas por nenhuma estrutura): " << census.leakedPages << "\n";
+    const std::uint64_t pageBytes = (census.freePages + census.leakedPages) * pageSize;
+    const std::uint64_t slackPages = census.slackBytes / pageSize;
+    const std::uint64_t estimate = pageBytes + slackPages * pageSize;
+    out << "Espaço recuperável estimado: " << megabytes(estimate) << " (" << estimate << " bytes)\n";
+    out << "  = (páginas livres + perdidas) × " << pageSize << " + espaço vazio e linhas excluídas nas páginas de"
+        << " dados (" << census.slackBytes << " bytes), em páginas inteiras\n";
+    return failures == 0 ? kExitSuccess : kExitFailure;
+}
+
+// ---- dump -------------------------------------------------------------------
+
+enum class DumpFormat { Tsv, Json };
+
+void appendTsvField(std::string& line, const std::string& text) {
+    for (char c : text) {
+        switch (c) {
+            case '\t': line += "\\t"; break;
+            case '\n': line += "\\n"; break;
+            case '\r': line += "\\r"; break;
+            case '\\': line += "\\\\"; break;
+            default: line.push_back(c);
+        }
+    }
+}
+
+// Writes one table; returns false (after reporting) when a row could not be read.
+bool dumpTable(jet::Database& db, const jet::TableEntry& table, DumpFormat format, std::ostream& out,
+               std::ostream& err) {
+    if (!table.definition) {
+        err << "compactar: tabela " << table.name() << ": " << table.definitionError << "\n";
+        return false;
+    }
+    const jet::TableDefinition& def = *table.definition;
+    const std::vector<const jet::Column*> columns = def.columnsByNumber();
+    std::string line;
+    if (format == DumpFormat::Json) {
+        line = "{\"table\":";
+        jet::appendJsonString(line, table.name());
+        line += ",\"columns\":[";
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (i) line += ',';
+            line += "{\"name\":";
+            jet::appendJsonString(line, columns[i]->name);
+            line += ",\"type\":";
+            jet::appendJsonString(line, jet::columnTypeName(columns[i]->resultType != 0 ? columns[i]->resultType : columns[i]->type));
+            line += '}';
+        }
+        line += "],\"rows\":[";
+    } else {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (i) line += '\t';
+            appendTsvField(line, columns[i]->name);
+        }
+        line += '\n';
+    }
+    out << line;
+
+    bool ok = true;
+    bool first = true;
+    try {
+        jet::TableCursor cursor = db.cursor(table);
+        while (cursor.next()) {
+            line.clear();
+            if (format == DumpFormat::Json) {
+                line += first ? "\n[" : ",\n[";
+                for (std::size_t i = 0; i < columns.size(); ++i) {
+                    if (i) line += ',';
+                    jet::appendJson(line, cursor.value(columns[i]->blockIndex));
+                }
+                line += ']';
+            } else {
+                for (std::size_t i = 0; i < columns.size(); ++i) {
+                    if (i) line += '\t';
+                    const jet::Value v = cursor.value(columns[i]->blockIndex);
+                    if (jet::isNull(v)) line += "\\N";
+                    else appendTsvField(line, jet::canonicalText(v));
+                }
+                line += '\n';
+            }
+            first = false;
+            out << line;
+        }
+    } catch (const jet::JetError& e) {
+        err << "compactar: tabela " << table.name() << ": " << e.what() << "\n";
+        ok = false;
+    }
+    if (format == DumpFormat::Json) out << (first ? "]}\n" : "\n]}\n");
+    return ok;
+}
+
+int dumpUsage(std::ostream& err, const std::string& problem) {
+    err << "compactar: " << problem << "\n"
+        << "uso: compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]\n";
+    return kExitUsage;
+}
+
+}  // namespace
+
+std::string escapeFileName(const std::string& name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool escape = c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.');
+        if (escape) {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::string unescapeFileName(const std::string& fileName) {
+    auto hexValue = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < fileName.size(); ++i) {
+        if (fileName[i] == '%' && i + 2 < fileName.size() + 0 && hexValue(fileName[i + 1]) >= 0 &&
+            hexValue(fileName[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(fileName[i + 1]) * 16 + hexValue(fileName[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(fileName[i]);
+        }
+    }
+    return out;
+}
+
+int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) {
+        err << "uso: compactar info ARQUIVO\n";
+        return kExitUsage;
+    }
+    return info(args[0], out, err);
+}
+
+int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string path, tableName, outputDir;
+    bool haveTable = false;
+    DumpFormat format = DumpFormat::Tsv;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* option) -> const std::string* {
+            if (i + 1 >= args.size()) return nullptr;
+            (void)option;
+            return &args[++i];
+        };
+        if (a == "--table") {
+            const std::string* v = value("--table");
+            if (!v) return dumpUsage(err, "--table precisa de um nome");
+            tableName = *v;
+            haveTable = true;
+        } else if (a == "--format") {
+            const std::string* v = value("--format");
+            if (!v || (*v != "tsv" && *v != "json")) return dumpUsage(err, "--format aceita tsv ou json");
+            format = *v == "json" ? DumpFormat::Json : DumpFormat::Tsv;
+        } else if (a == "--output") {
+            const std::string* v = value("--output");
+            if (!v) return dumpUsage(err, "--output precisa de uma pasta");
+            outputDir = *v;
+        } else if (path.empty() && (a.empty() || a[0] != '-' || a == "-")) {
+            path = a;
+        } else {
+            return dumpUsage(err, "argumento inesperado: " + a);
+        }
+    }
+    if (path.empty()) return dumpUsage(err, "falta o arquivo do banco de dados");
+    if (!haveTable && outputDir.empty())
+        return dumpUsage(err, "indique --table NOME (saída padrão) ou --output PASTA (todas as tabelas)");
+
+    std::unique_ptr<jet::Database> db;
+    try {
+        db = jet::Database::open(path);
+    } catch (const jet::JetError& e) {
+        err << "compactar: " << e.what() << "\n";
+        return kExitFailure;
+    }
+
+    std::vector<const jet::TableEntry*> chosen;
+    if (haveTable) {
+        const jet::TableEntry* t = db->findTable(tableName);
+        if (!t) {
+            err << "compactar: a tabela " << tableName << " não existe em " << path << "\n";
+            return kExitFailure;
+        }
+        chosen.push_back(t);
+    } else {
+        for (const jet::TableEntry& t : db->tables()) chosen.push_back(&t);
+    }
+
+    if (outputDir.empty()) return dumpTable(*db, *chosen.front(), format, out, err) ? kExitSuccess : kExitFailure;
+
+    std::error_code ec;
+    std::filesystem::create_directories(outputDir, ec);
+    if (ec) {
+        err << "compactar: não foi possível criar a pasta " << outputDir << ": " << ec.message() << "\n";
+        return kExitFailure;
+    }
+    bool ok = true;
+    const char* extension = format == DumpFormat::Json ? ".json" : ".tsv";
+    for (const jet::TableEntry* t : chosen) {
+        const std::filesystem::path file = std::filesystem::path(outputDir) / (escapeFileName(t->name()) + extension);
+        std::ofstream stream(file, std::ios::binary | std::ios::trunc);
+        if (!stream) {
+            err << "compactar: não foi possível criar " << file.string() << "\n";
+            ok = false;
+            continue;
+        }
+        ok = dumpTable(*db, *t, format, stream, err) && ok;
+        stream.close();
+        if (!stream) {
+            err << "compactar: erro ao gravar " << file.string() << "\n";
+            ok = false;
+        }
+    }
+    return ok ? kExitSuccess : kExitFailure;
+}
+
+int runInfo(int argc, char** argv) { return runInfo(argumentsAfterName(argc, argv), std::cout, std::cerr); }
+int runDump(int argc, char** argv) { return runDump(argumentsAfterName(argc, argv), std::cout, std::cerr); }
+
+}  // namespace cli

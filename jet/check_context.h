@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "jet/check_page_claims.h"
+#include "jet/database.h"
+#include "jet/finding.h"
+#include "jet/page_number.h"
+
+namespace jet {
+
+// What the parts of one check share: the open database, the page claims, the
+// report being filled, and a cap on findings of one kind (a badly damaged file
+// would otherwise produce one finding per page or row).
+class CheckContext {
+public:
+    CheckContext(Database& db, CheckReport& report, std::size_t maxFindingsPerKind);
+
+    Database& db() { return db_; }
+    PageFile& file() { return db_.file(); }
+    const FormatLayout& layout() const { return db_.layout(); }
+    PageClaims& claims() { return claims_; }
+    CheckReport& report() { return report_; }
+    // The one claimant of every usage-map host page: many maps share a host page.
+    std::uint32_t mapHosts() const { return mapHosts_; }
+
+    void add(Finding f);
+    // Shorthands: a finding of class `c` and code `code` at a page (and row).
+    void add(FindingClass c, std::string code, std::string message, std::optional<std::uint32_t> page = std::nullopt,
+             std::string table = {}, std::optional<int> row = std::nullopt);
+
+    // Claims `page` for `claimant`; reports a page used twice or beyond the file end.
+    // True when the page now belongs to `claimant`.
+    bool claim(PageNumber page, std::uint32_t claimant, const std::string& table);
+
+    // The page's bytes, or nullopt (with a damage finding) when it cannot be read.
+    PageRef page(PageNumber p, const std::string& table);
+
+    // Adds one summary finding per kind whose findings were cut off.
+    void finish();
+
+private:
+    Database& db_;
+    CheckReport& report_;
+    PageClaims claims_;
+    std::uint32_t mapHosts_;
+    std::size_t maxPerKind_;
+    std::map<std::string, std::size_t> perKind_;
+    std::map<std::string, FindingClass> classOf_;
+};
+
+}  // namespace jet

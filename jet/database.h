@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/catalog_entry.h"
+#include "jet/database_header.h"
+#include "jet/format_layout.h"
+#include "jet/page_file.h"
+#include "jet/property_blob.h"
+#include "jet/table_cursor.h"
+#include "jet/table_definition.h"
+#include "jet/usage_map.h"
+#include "jet/value_decoder.h"
+
+namespace jet {
+
+// A local table found through the catalog, with its definition when it parses.
+struct TableEntry {
+    CatalogEntry catalog;
+    std::optional<TableDefinition> definition;
+    std::string definitionError;  // Portuguese message when the definition could not be read
+
+    const std::string& name() const { return catalog.name; }
+    // System: flagged system in the catalog, or an MSys* table.
+    bool isSystem() const;
+};
+
+// An open database, read-only. Opening reads page 0, the catalog and every table
+// definition; rows are read on demand through cursors.
+class Database {
+public:
+    // Throws JetError: Io when the file cannot be read, NotDatabase, Unsupported,
+    // Encrypted (ACE with a password), Corruption when page 0 or the catalog is damaged.
+    static std::unique_ptr<Database> open(const std::string& path);
+
+    const DatabaseHeader& header() const { return header_; }
+    const FormatLayout& layout() const { return layout_; }
+    PageFile& file() { return *file_; }
+    std::uint32_t pageCount() const { return file_->pageCount(); }
+
+    const TableDefinition& catalogDefinition() const { return catalogDefinition_; }
+    const std::vector<CatalogEntry>& catalog() const { return catalog_; }
+    // Local tables (catalog type 1), in catalog order, system tables included.
+    const std::vector<TableEntry>& tables() const { return tables_; }
+    // By exact name, then case-insensitively; nullptr when absent.
+    const TableEntry* findTable(const std::string& name) const;
+
+    // Rows of a table. Throws when the table's definition could not be read.
+    TableCursor cursor(const TableEntry& table);
+    TableCursor cursor(const TableDefinition& definition);
+
+    // Page 1 row 0: free pages.
+    UsageMap globalFreeMap();
+
+    ValueDecoder& values() { return *values_; }
+
+    // The LvProp blob of a catalog object, decoded; nullopt when it has none.
+    std::optional<PropertyBlob> properties(const CatalogEntry& entry);
+
+private:
+    Database() = default;
+    void readCatalog();
+    void applyCalculatedResultTypes(TableEntry& table);
+
+    std::unique_ptr<PageFile> file_;
+    DatabaseHeader header_;
+    FormatLayout layout_;
+    std::unique_ptr<ValueDecoder> values_;
+    TableDefinition catalogDefinition_;
+    std::vector<CatalogEntry> catalog_;
+    std::vector<TableEntry> tables_;
+};
+
+}  // namespace jet

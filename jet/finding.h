@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jet {
+
+// How serious a finding is.
+enum class FindingClass : std::uint8_t {
+    Damage,          // the file contradicts the format: data may be lost or misread
+    SpaceLeak,       // pages or rows nobody uses and nobody may reuse: compaction reclaims them
+    StaleStatistic,  // a count or hint that is out of date; Access files really contain these
+    Unverified,      // something the checker could not verify (e.g. a character its sort order lacks)
+};
+
+// "dano", "vazamento de espaço", "estatística desatualizada", "não verificado".
+std::string findingClassName(FindingClass c);
+// "damage", "leak", "stale", "unverified": for logs and tests.
+std::string findingClassCode(FindingClass c);
+
+// One thing the checker found, with where it is.
+struct Finding {
+    FindingClass kind = FindingClass::Damage;
+    std::string code;     // English identifier of the kind of finding, e.g. "row_count_stale"
+    std::string message;  // Portuguese description for users
+    std::optional<std::uint32_t> page;
+    std::optional<int> row;
+    std::optional<std::size_t> offset;
+    std::string table;
+    std::string index;
+    // Where a statistic or counter disagrees with the data: the value the data implies.
+    std::optional<std::int64_t> expected;
+
+    // One Portuguese line: "[dano] tabela Clientes, página 12, linha 3: ...".
+    std::string describe() const;
+};
+
+// Everything a check found.
+struct CheckReport {
+    std::vector<Finding> findings;
+    std::uint32_t pageCount = 0;
+    std::uint32_t freePages = 0;     // marked free in the global map
+    std::uint32_t leakedPages = 0;   // neither free nor used by any structure
+    std::size_t tablesChecked = 0;
+    std::size_t rowsChecked = 0;
+    std::size_t indexesChecked = 0;
+
+    std::size_t count(FindingClass c) const;
+    std::size_t count(const std::string& code) const;
+    bool hasDamage() const { return count(FindingClass::Damage) > 0; }
+};
+
+}  // namespace jet

@@ -1,0 +1,76 @@
+#include "jet/long_value_reader.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "jet/byte_order.h"
+#include "jet/data_page.h"
+
+namespace jet {
+
+LongValueDescriptor LongValueDescriptor::parse(std::span<const std::uint8_t> field, const ErrorLocation& where) {
+    if (field.size() < 12) throwCorruption("long value descriptor shorter than 12 bytes", where);
+    LongValueDescriptor d;
+    const std::uint32_t head = bytes::u32le(field, 0);
+    d.length = head & 0x3FFFFFFFu;
+    d.kind = static_cast<Kind>((head >> 24) & 0xC0);
+    d.pointer = RowPointer::fromDescriptor(bytes::u32le(field, 4));
+    d.stamp = bytes::u32le(field, 8);
+    return d;
+}
+
+std::span<const std::uint8_t> LongValueReader::lvalRow(RowPointer p, PageRef& holder, const ErrorLocation& where) {
+    ErrorLocation at = where;
+    at.page = p.page.value;
+    at.row = p.row;
+    at.structure = "valor longo";
+    if (p.page.isNull() || p.page.value >= file_.pageCount())
+        throwCorruption("long value pointer to page " + std::to_string(p.page.value), at);
+    holder = file_.page(p.page);
+    if (holder->bytes[0] != 0x01) throwCorruption("long value pointer to a page that is not a data page", at);
+    DataPage page(holder, layout_);
+    if (p.row >= page.rowCount()) throwCorruption("long value pointer to a missing row", at);
+    return page.row(p.row);
+}
+
+std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> field, const ErrorLocation& where,
+                                                std::vector<LongValueSegment>* segments) {
+    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
+    std::vector<std::uint8_t> out;
+    switch (d.kind) {
+        case LongValueDescriptor::Kind::Inline: {
+            if (d.length > field.size() - 12) throwCorruption("inline long value longer than its field", where);
+            out.assign(field.begin() + 12, field.begin() + 12 + d.length);
+            return out;
+        }
+        case LongValueDescriptor::Kind::SingleRow: {
+            PageRef holder;
+            const auto row = lvalRow(d.pointer, holder, where);
+            if (row.size() < d.length) throwCorruption("long value row shorter than the value", where);
+            out.assign(row.begin(), row.begin() + d.length);
+            if (segments) segments->push_back({d.pointer, d.length});
+            return out;
+        }
+        case LongValueDescriptor::Kind::Chain: {
+            out.reserve(std::min<std::size_t>(d.length, 1u << 24));
+            std::unordered_set<std::uint32_t> seen;
+            RowPointer p = d.pointer;
+            while (out.size() < d.length) {
+                if (p.isNull()) throwCorruption("long value chain ends before its length", where);
+                if (!seen.insert(p.toDescriptor()).second) throwCorruption("long value chain forms a cycle", where);
+                PageRef holder;
+                const auto row = lvalRow(p, holder, where);
+                if (row.size() < 4) throwCorruption("long value chain row shorter than its pointer", where);
+                const std::size_t take = std::min<std::size_t>(row.size() - 4, d.length - out.size());
+                out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+                if (segments) segments->push_back({p, take});
+                p = RowPointer::fromDescriptor(bytes::u32le(row, 0));
+            }
+            return out;
+        }
+        case LongValueDescriptor::Kind::Invalid: break;
+    }
+    throwCorruption("long value descriptor has both storage flags set", where);
+}
+
+}  // namespace jet
