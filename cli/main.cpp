@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "inspect_commands.h"
 #include "procedure_command.h"
 #include "program_engine.h"
 #include "subcommand.h"
@@ -13,6 +14,8 @@ namespace {
 //   {"info", "info ARQUIVO", "mostra ...", cli::runInfo},
 const std::vector<cli::Subcommand>& registeredSubcommands() {
     static const std::vector<cli::Subcommand> subcommands = {
+        {"info", "info ARQUIVO", "mostra versão, páginas, tabelas e o espaço que a compactação recuperaria", cli::runInfo},
+        {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
     };
     return subcommands;
 }
