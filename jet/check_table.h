@@ -9,6 +9,9 @@
 
 #include "jet/check_context.h"
 #include "jet/key_encoder.h"
+#include "jet/row_decoder.h"
+#include "jet/data_page.h"
+#include "jet/usage_map.h"
 #include "jet/table_definition.h"
 
 namespace jet {
@@ -70,6 +73,7 @@ private:
     std::vector<IndexState> indexes_;
     std::size_t liveRows_ = 0;
     std::optional<std::int64_t> maxAutonumber_;
+    RowDecoder decoder_;
     std::vector<Value> scratch_;
     RowFields fields_;
 };

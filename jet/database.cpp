@@ -25,9 +25,7 @@ T valueOr(const Value& v, T fallback) {
 
 }  // namespace
 
-bool TableEntry::isSystem() const {
-    return catalog.isSystem() || catalog.name.rfind("MSys", 0) == 0;
-}
+bool TableEntry::isSystem() const { return catalog.isSystem(); }
 
 std::unique_ptr<Database> Database::open(const std::string& path) {
     std::unique_ptr<Database> db(new Database());

@@ -24,7 +24,8 @@ struct TableEntry {
     std::string definitionError;  // Portuguese message when the definition could not be read
 
     const std::string& name() const { return catalog.name; }
-    // System: flagged system in the catalog, or an MSys* table.
+    // Flagged system in the catalog (MSys* tables, the flat tables of complex columns).
+    // Hidden user tables and a user table named MSys... without the flags are user tables.
     bool isSystem() const;
 };
 

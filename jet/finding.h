@@ -47,6 +47,7 @@ struct CheckReport {
     std::size_t tablesChecked = 0;
     std::size_t rowsChecked = 0;
     std::size_t indexesChecked = 0;
+    std::vector<std::uint32_t> usedPagesMarkedFree;  // every one, even past the findings cap
 
     std::size_t count(FindingClass c) const;
     std::size_t count(const std::string& code) const;

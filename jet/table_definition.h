@@ -50,6 +50,8 @@ struct Column {
     bool isFixed() const { return (flags & column_flag::Fixed) != 0; }
     bool isBoolean() const { return type == column_type::Boolean; }
     bool isLongValue() const { return isLongValueType(type); }
+    // Values are long-value descriptors: Memo/OLE, and calculated columns whose result is a Memo.
+    bool storesLongValue() const { return isLongValue() || (isCalculated() && isLongValueType(resultType)); }
     bool isAutonumber() const { return (flags & column_flag::Autonumber) != 0; }
     bool isCalculated() const {
         return (extendedFlags & column_extended_flag::Calculated) == column_extended_flag::Calculated;

@@ -55,7 +55,7 @@ Value ValueDecoder::decode(const Column& column, const FieldBytes& field, const 
     std::vector<std::uint8_t> unwrapped;
     if (column.isCalculated()) {
         const std::uint8_t type = column.resultType != 0 ? column.resultType : column.type;
-        if (isLongValueType(type) || column.isLongValue()) {
+        if (column.storesLongValue()) {
             // A calculated Memo keeps a long-value descriptor whose contents carry the wrapper.
             unwrapped = longValues_.read(data, at);
             data = unwrapped;

@@ -1,0 +1,731 @@
+#include "jet/check_table.h"
+
+#include <algorithm>
+#include <set>
+
+#include "jet/byte_order.h"
+#include "jet/column_type.h"
+#include "jet/data_page.h"
+#include "jet/index_tree.h"
+#include "jet/long_value_reader.h"
+#include "jet/row_decoder.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint32_t kLvalOwner = 0x4C41564Cu;  // "LVAL"
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool knownType(std::uint8_t t) { return (t >= 0x01 && t <= 0x0D) || (t >= 0x0F && t <= 0x14); }
+
+std::string pageText(PageNumber p) { return std::to_string(p.value); }
+
+}  // namespace
+
+TableChecker::TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys)
+    : ctx_(ctx),
+      t_(table),
+      verifyIndexKeys_(verifyIndexKeys),
+      claimant_(ctx.claims().addClaimant("a tabela " + table.name)),
+      mapHostClaimant_(ctx.mapHosts()),
+      decoder_(table, ctx.layout()) {}
+
+void TableChecker::damage(std::string code, std::string message, std::optional<std::uint32_t> page,
+                          std::optional<int> row) {
+    ctx_.add(FindingClass::Damage, std::move(code), std::move(message), page, t_.name, row);
+}
+
+std::string TableChecker::indexName(const PhysicalIndex& index) const {
+    std::string names;
+    for (const LogicalIndex& li : t_.logicalIndexes) {
+        if (li.physicalIndex != index.number) continue;
+        if (!names.empty()) names += "/";
+        names += li.name;
+    }
+    return names.empty() ? "#" + std::to_string(index.number) : names;
+}
+
+void TableChecker::run() {
+    for (PageNumber p : t_.tdefPages) ctx_.claim(p, claimant_, t_.name);
+    checkDefinition();
+    owned_ = readMap(t_.ownedPagesMap, claimant_, "mapa de páginas da tabela");
+    if (owned_)
+        for (PageNumber p : owned_->pages()) ownedSet_.insert(p.value);
+    for (const LongValueMaps& m : t_.longValueMaps) {
+        const Column* c = t_.columnByNumber(m.columnNumber);
+        const std::uint32_t claimant = ctx_.claims().addClaimant(
+            "os valores longos da coluna " + (c ? c->name : std::to_string(m.columnNumber)) + " da tabela " + t_.name);
+        lvClaimants_[m.columnNumber] = claimant;
+        lvMaps_[m.columnNumber] = readMap(m.ownedPages, claimant, "mapa de valores longos");
+        if (!m.freeSpacePages.page.isNull()) readMap(m.freeSpacePages, claimant, "mapa de espaço livre de valores longos");
+    }
+
+    // Index keys are collected while the rows are scanned.
+    indexes_.resize(t_.physicalIndexes.size());
+    for (std::size_t i = 0; i < t_.physicalIndexes.size(); ++i) {
+        const PhysicalIndex& ix = t_.physicalIndexes[i];
+        IndexState& st = indexes_[i];
+        bool columnsOk = !ix.columns.empty();
+        for (const IndexColumn& ic : ix.columns) {
+            const Column* c = t_.columnByNumber(ic.columnNumber);
+            if (!c) {
+                columnsOk = false;
+                break;
+            }
+            st.columnPositions.push_back(c->blockIndex);
+        }
+        if (!columnsOk) continue;
+        try {
+            st.encoder.emplace(t_, ix, ctx_.db().header().version);
+        } catch (const JetError&) {
+            st.encoder.reset();
+        }
+    }
+
+    checkDataPages();
+    checkLongValueMaps();
+    for (std::size_t i = 0; i < t_.physicalIndexes.size(); ++i) {
+        try {
+            checkIndex(t_.physicalIndexes[i], indexes_[i]);
+        } catch (const JetError& e) {
+            ctx_.add(Finding{FindingClass::Damage, "index_unreadable",
+                             "o índice não pôde ser lido: " + std::string(e.what()), e.location().page, std::nullopt,
+                             std::nullopt, t_.name, indexName(t_.physicalIndexes[i]), std::nullopt});
+        }
+        indexes_[i].expected.clear();
+    }
+    checkStatistics();
+}
+
+// ---------------------------------------------------------------- definition
+
+void TableChecker::checkDefinition() {
+    const auto& raw = t_.rawDefinition;
+    const std::uint32_t first = t_.tdefPage.value;
+    if (t_.definitionLength < 2 || t_.definitionLength > raw.size()) {
+        damage("tdef_length", "o comprimento da definição (" + std::to_string(t_.definitionLength) +
+                                  " bytes) não cabe nas páginas da definição",
+               first);
+    } else if (raw[t_.definitionLength - 2] != 0xFF || raw[t_.definitionLength - 1] != 0xFF) {
+        damage("tdef_terminator", "a definição da tabela não termina com o marcador 0xFFFF onde seu comprimento indica",
+               first);
+    }
+    if (t_.tableType != 0x4E && t_.tableType != 0x53)
+        damage("tdef_table_type", "tipo de tabela desconhecido: " + std::to_string(t_.tableType), first);
+    if (t_.columnCount < 1) damage("tdef_no_columns", "a tabela não tem colunas", first);
+    if (t_.logicalIndexCount < t_.physicalIndexCount)
+        damage("tdef_index_counts", "há menos índices lógicos que índices físicos", first);
+    checkColumns();
+    checkIndexDefinitions();
+
+    // The last page of a definition chain records the room it leaves (Jet4+).
+    if (!ctx_.layout().jet3 && t_.tdefPages.size() == 1 && t_.definitionLength <= raw.size()) {
+        const std::uint16_t freeField = bytes::u16le(raw, 2);
+        const std::size_t expected = ctx_.layout().pageSize - t_.definitionLength - 8;
+        if (t_.definitionLength + 8 <= ctx_.layout().pageSize && freeField != expected)
+            damage("tdef_free_space", "o espaço livre registrado na definição (" + std::to_string(freeField) +
+                                          ") difere do calculado (" + std::to_string(expected) + ")",
+                   first);
+    }
+}
+
+void TableChecker::checkColumns() {
+    const std::uint32_t first = t_.tdefPage.value;
+    const bool jet3 = ctx_.layout().jet3;
+    std::set<std::uint16_t> numbers;
+    std::set<std::uint16_t> slots;
+    std::set<std::string> names;
+    std::vector<std::pair<std::size_t, std::size_t>> fixedRanges;
+    std::size_t lvColumns = 0;
+    for (const Column& c : t_.columns) {
+        const std::string col = "coluna " + c.name + ": ";
+        if (c.name.empty()) damage("column_name_empty", "uma coluna não tem nome", first);
+        if (!names.insert(lowerAscii(c.name)).second)
+            damage("column_name_duplicate", col + "nome repetido na tabela", first);
+        if (c.number >= t_.maxColumns)
+            damage("column_number_range", col + "número " + std::to_string(c.number) +
+                                              " fora do limite de colunas da tabela (" +
+                                              std::to_string(t_.maxColumns) + ")",
+                   first);
+        if (!numbers.insert(c.number).second) damage("column_number_duplicate", col + "número de coluna repetido", first);
+        if (!knownType(c.type) && c.type < 0x40)
+            damage("column_type_unknown", col + "tipo desconhecido " + std::to_string(c.type), first);
+        if (c.isLongValue()) ++lvColumns;
+        if (!c.isFixed() && !c.isBoolean()) {
+            if (c.varSlot >= t_.varColumnSlots)
+                damage("column_var_slot_range", col + "posição variável " + std::to_string(c.varSlot) +
+                                                    " além das " + std::to_string(t_.varColumnSlots) + " da tabela",
+                       first);
+            if (!slots.insert(c.varSlot).second)
+                damage("column_var_slot_duplicate", col + "posição variável repetida", first);
+        } else if (!c.isBoolean()) {
+            const std::size_t size = fixedSizeOf(c.type) ? fixedSizeOf(c.type) : c.length;
+            const std::size_t maxRow = jet3 ? 2012 : 4060;
+            if (std::size_t{c.fixedOffset} + size > maxRow)
+                damage("column_fixed_range", col + "valor fixo fora do limite de tamanho da linha", first);
+            fixedRanges.emplace_back(c.fixedOffset, c.fixedOffset + size);
+        }
+        if (!jet3 && c.type == column_type::Text && !c.isCalculated() && (c.length % 2) != 0)
+            damage("column_text_length", col + "comprimento ímpar para texto Unicode", first);
+    }
+    std::sort(fixedRanges.begin(), fixedRanges.end());
+    for (std::size_t i = 1; i < fixedRanges.size(); ++i) {
+        if (fixedRanges[i].first < fixedRanges[i - 1].second)
+            damage("column_fixed_overlap", "duas colunas de tamanho fixo ocupam os mesmos bytes da linha", first);
+    }
+    // The trailer lists exactly the Memo/OLE columns (tables written by some other
+    // tools list none; their long values are then tracked by nobody).
+    std::set<std::uint16_t> listed;
+    for (const LongValueMaps& m : t_.longValueMaps) {
+        const Column* c = t_.columnByNumber(m.columnNumber);
+        if (!c)
+            damage("lv_map_column_missing",
+                   "mapas de valores longos para a coluna inexistente " + std::to_string(m.columnNumber), first);
+        else if (!c->isLongValue() && !c->isCalculated())
+            damage("lv_map_column_type", "mapas de valores longos para a coluna " + c->name + ", que não é Memorando/OLE",
+                   first);
+        if (!listed.insert(m.columnNumber).second)
+            damage("lv_map_duplicate", "a coluna " + std::to_string(m.columnNumber) + " tem dois pares de mapas", first);
+    }
+    if (!t_.longValueMaps.empty()) {
+        for (const Column& c : t_.columns)
+            if (c.isLongValue() && !listed.count(c.number))
+                damage("lv_map_missing", "a coluna Memorando/OLE " + c.name + " não tem mapas de valores longos", first);
+    }
+}
+
+void TableChecker::checkIndexDefinitions() {
+    const std::uint32_t first = t_.tdefPage.value;
+    const bool jet3 = ctx_.layout().jet3;
+    for (const PhysicalIndex& ix : t_.physicalIndexes) {
+        const std::string name = "índice " + indexName(ix) + ": ";
+        if (ix.columns.empty() || ix.columns.size() > 10)
+            damage("index_column_count", name + std::to_string(ix.columns.size()) + " colunas", first);
+        for (const IndexColumn& ic : ix.columns)
+            if (!t_.columnByNumber(ic.columnNumber))
+                damage("index_column_missing", name + "usa a coluna inexistente " + std::to_string(ic.columnNumber),
+                       first);
+        if (!jet3 && (ix.flags & 0x80) == 0)
+            damage("index_flags", name + "indicadores " + std::to_string(ix.flags) + " implausíveis", first);
+    }
+    int primaryKeys = 0;
+    for (const LogicalIndex& li : t_.logicalIndexes) {
+        const std::string name = "índice " + li.name + ": ";
+        if (li.physicalIndex >= t_.physicalIndexes.size())
+            damage("logical_index_target", name + "aponta para o índice físico inexistente " +
+                                               std::to_string(li.physicalIndex),
+                   first);
+        if (li.rawKind > 2) damage("logical_index_kind", name + "tipo " + std::to_string(li.rawKind) + " desconhecido", first);
+        if (li.kind == LogicalIndexKind::PrimaryKey) ++primaryKeys;
+        if (li.foreignKey.side != 0 || li.kind == LogicalIndexKind::ForeignKey) {
+            const TableEntry* other = nullptr;
+            for (const TableEntry& te : ctx_.db().tables())
+                if (te.definition && te.definition->tdefPage == li.foreignKey.relatedTable) other = &te;
+            if (li.foreignKey.relatedTable == t_.tdefPage) other = nullptr;  // resolved below
+            const TableDefinition* od = other ? &*other->definition : nullptr;
+            if (li.foreignKey.relatedTable == t_.tdefPage) od = &t_;
+            if (!od) {
+                damage("foreign_key_table", name + "a chave estrangeira aponta para a página " +
+                                                pageText(li.foreignKey.relatedTable) + ", que não é uma tabela",
+                       first);
+                continue;
+            }
+            const LogicalIndex* back = nullptr;
+            for (const LogicalIndex& o : od->logicalIndexes)
+                if (static_cast<std::int32_t>(o.indexNumber) == li.foreignKey.relatedIndexNumber) back = &o;
+            if (!back) {
+                damage("foreign_key_index", name + "a tabela " + od->name + " não tem o índice relacionado " +
+                                                std::to_string(li.foreignKey.relatedIndexNumber),
+                       first);
+            } else if (back->foreignKey.relatedTable != t_.tdefPage ||
+                       back->foreignKey.side + li.foreignKey.side != 3) {
+                damage("foreign_key_mismatch", name + "o índice " + back->name + " da tabela " + od->name +
+                                                   " não aponta de volta para este",
+                       first);
+            }
+        }
+    }
+    if (primaryKeys > 1) damage("primary_key_count", "a tabela tem mais de uma chave primária", first);
+}
+
+// ---------------------------------------------------------------- usage maps
+
+std::optional<UsageMap> TableChecker::readMap(RowPointer where, std::uint32_t claimant, const std::string& what) {
+    if (where.page.isNull()) {
+        damage("usage_map_reference", what + ": referência nula", t_.tdefPage.value);
+        return std::nullopt;
+    }
+    if (where.page.value >= ctx_.file().pageCount()) {
+        damage("usage_map_reference", what + ": referência à página " + pageText(where.page) + " além do fim do arquivo",
+               t_.tdefPage.value);
+        return std::nullopt;
+    }
+    PageRef host = ctx_.page(where.page, t_.name);
+    if (!host) return std::nullopt;
+    const std::uint32_t owner = bytes::u32le(host->span(), ctx_.layout().dataOwner);
+    if (host->bytes[0] != 0x01 || (owner != 0 && !(where.page.value == 1 && owner == 1))) {
+        damage("usage_map_host", what + ": a página " + pageText(where.page) + " não é uma página de mapas de uso",
+               where.page.value, where.row);
+        return std::nullopt;
+    }
+    ctx_.claim(where.page, mapHostClaimant_, t_.name);
+    try {
+        UsageMap map = UsageMap::read(ctx_.file(), ctx_.layout(), where);
+        if (map.kind() == UsageMap::Kind::Inline && map.startPage() % 8 != 0)
+            damage("usage_map_start", what + ": página inicial " + std::to_string(map.startPage()) +
+                                          " não é múltipla de 8",
+                   where.page.value, where.row);
+        if (map.beyondEnd() > 0)
+            damage("usage_map_beyond_end", what + ": " + std::to_string(map.beyondEnd()) +
+                                               " páginas além do fim do arquivo",
+                   where.page.value, where.row);
+        for (PageNumber bp : map.bitmapPages())
+            if (!bp.isNull()) ctx_.claim(bp, claimant, t_.name);
+        return map;
+    } catch (const JetError& e) {
+        damage("usage_map_unreadable", what + ": " + e.what(), where.page.value, where.row);
+        return std::nullopt;
+    }
+}
+
+// ---------------------------------------------------------------- data pages and rows
+
+void TableChecker::checkDataPages() {
+    if (!owned_) return;
+    const FormatLayout& layout = ctx_.layout();
+    for (PageNumber pn : owned_->pages()) {
+        if (!ctx_.claim(pn, claimant_, t_.name)) continue;
+        PageRef ref = ctx_.page(pn, t_.name);
+        if (!ref) continue;
+        const std::uint32_t owner = bytes::u32le(ref->span(), layout.dataOwner);
+        if (ref->bytes[0] != 0x01 || ref->bytes[1] != 0x01 || owner != t_.tdefPage.value) {
+            damage("owned_page_not_data", "a página está no mapa da tabela mas é do tipo " +
+                                              std::to_string(ref->bytes[0]) + " com dono " + std::to_string(owner),
+                   pn.value);
+            continue;
+        }
+        std::optional<DataPage> page;
+        try {
+            page.emplace(ref, layout);
+        } catch (const JetError& e) {
+            damage("data_page_header", e.what(), pn.value);
+            continue;
+        }
+        checkDataPageLayout(*page);
+        for (std::uint16_t r = 0; r < page->rowCount() && r < 256; ++r) {
+            const std::uint16_t slot = page->slot(r);
+            if (slot & row_flag::Deleted) continue;
+            const RowPointer location(pn, static_cast<std::uint8_t>(r));
+            std::span<const std::uint8_t> raw;
+            try {
+                raw = page->row(r);
+            } catch (const JetError& e) {
+                damage("row_bounds", e.what(), pn.value, r);
+                continue;
+            }
+            RowPointer dataLocation = location;
+            PageRef targetHolder;
+            if (slot & row_flag::Overflow) {
+                if (raw.size() < 4) {
+                    damage("overflow_pointer", "ponteiro de estouro com menos de 4 bytes", pn.value, r);
+                    continue;
+                }
+                const RowPointer target = RowPointer::fromDescriptor(bytes::u32le(raw, 0));
+                const std::string targetText =
+                    "página " + pageText(target.page) + " linha " + std::to_string(target.row);
+                if (!ownedSet_.count(target.page.value)) {
+                    damage("overflow_target_page", "a linha foi movida para a " + targetText +
+                                                       ", que não pertence à tabela",
+                           pn.value, r);
+                    continue;
+                }
+                targetHolder = ctx_.page(target.page, t_.name);
+                if (!targetHolder) continue;
+                try {
+                    DataPage tp(targetHolder, layout);
+                    if (tp.owner() != t_.tdefPage.value || target.row >= tp.rowCount()) {
+                        damage("overflow_target_missing", "a linha movida não existe na " + targetText, pn.value, r);
+                        continue;
+                    }
+                    const std::uint16_t ts = tp.slot(target.row);
+                    if ((ts & row_flag::Deleted) == 0 || (ts & row_flag::Overflow) != 0)
+                        damage("overflow_target_flags", "o destino da linha movida (" + targetText +
+                                                            ") não está marcado como destino de estouro",
+                               pn.value, r);
+                    if (!overflowTargets_.insert(target).second)
+                        damage("overflow_target_shared", "duas linhas apontam para o mesmo destino (" + targetText + ")",
+                               pn.value, r);
+                    raw = tp.row(target.row);
+                    dataLocation = target;
+                } catch (const JetError& e) {
+                    damage("overflow_target_unreadable", e.what(), target.page.value, target.row);
+                    continue;
+                }
+            }
+            checkRow(location, dataLocation, raw);
+        }
+    }
+}
+
+void TableChecker::checkDataPageLayout(const DataPage& page) {
+    const FormatLayout& layout = ctx_.layout();
+    const std::uint32_t pn = page.number().value;
+    const std::size_t tableEnd = layout.dataRowTable + 2 * std::size_t{page.rowCount()};
+    std::size_t previous = layout.pageSize;
+    std::size_t used = 0;
+    bool consistent = true;
+    for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
+        const std::uint16_t slot = page.slot(r);
+        const std::size_t off = slot & row_flag::OffsetMask;
+        if (slot & row_flag::Unknown2000) damage("row_flag_2000", "indicador desconhecido 0x2000 na linha", pn, r);
+        if (off > previous || off < tableEnd) {
+            damage("row_offsets", "a posição " + std::to_string(off) + " da linha contradiz as linhas vizinhas", pn, r);
+            consistent = false;
+            break;
+        }
+        used += previous - off;
+        previous = off;
+    }
+    if (page.rowCount() > 255) damage("row_count_page", "mais de 255 linhas na página", pn);
+    if (consistent) {
+        const std::size_t computed = layout.pageSize - tableEnd - used;
+        if (computed != page.freeSpace())
+            damage("data_page_free_space", "o espaço livre registrado (" + std::to_string(page.freeSpace()) +
+                                               ") difere do calculado (" + std::to_string(computed) + ")",
+                   pn);
+    }
+}
+
+void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::span<const std::uint8_t> raw) {
+    const std::uint32_t pn = dataLocation.page.value;
+    const int r = dataLocation.row;
+    ++liveRows_;
+    ++ctx_.report().rowsChecked;
+    const ErrorLocation at{.page = pn, .row = r, .table = t_.name};
+    try {
+        decoder_.split(raw, fields_, at);
+    } catch (const JetError& e) {
+        damage("row_unreadable", "a linha não pôde ser decomposta: " + std::string(e.what()), pn, r);
+        for (IndexState& st : indexes_) st.expected[location];  // present, key unknown
+        return;
+    }
+    if (fields_.columnCount > t_.maxColumns)
+        damage("row_column_count", "a linha diz ter " + std::to_string(fields_.columnCount) +
+                                       " colunas, a tabela no máximo " + std::to_string(t_.maxColumns),
+               pn, r);
+    if (fields_.varCount > t_.varColumnSlots && t_.varColumnSlots > 0)
+        damage("row_var_count", "a linha tem " + std::to_string(fields_.varCount) +
+                                    " posições variáveis, a tabela no máximo " + std::to_string(t_.varColumnSlots),
+               pn, r);
+
+    for (std::size_t i = 0; i < t_.columns.size(); ++i) {
+        const Column& c = t_.columns[i];
+        const FieldBytes& f = fields_.fields[i];
+        if (!f.present || c.isBoolean()) continue;
+        checkValue(c, f, dataLocation);
+        if (c.isAutonumber() && c.type == column_type::Long && c.isFixed() && f.bytes.size() == 4) {
+            const std::int64_t v = bytes::i32le(f.bytes, 0);
+            if (!maxAutonumber_ || v > *maxAutonumber_) maxAutonumber_ = v;
+        }
+    }
+
+    // Expected index keys of this row.
+    for (std::size_t k = 0; k < indexes_.size(); ++k) {
+        IndexState& st = indexes_[k];
+        ExpectedEntry& e = st.expected[location];
+        if (!st.encoder) continue;
+        scratch_.resize(st.columnPositions.size());
+        bool decoded = true;
+        for (std::size_t j = 0; j < st.columnPositions.size(); ++j) {
+            const std::size_t pos = st.columnPositions[j];
+            try {
+                scratch_[j] = ctx_.db().values().decode(t_.columns[pos], fields_.fields[pos], at);
+            } catch (const JetError&) {
+                decoded = false;  // already reported by checkValue
+                scratch_[j] = Value{};
+            }
+            const bool null = isNull(scratch_[j]) && !t_.columns[pos].isBoolean();
+            e.anyNull = e.anyNull || null;
+            e.allNull = e.allNull && null;
+        }
+        if (!decoded || !verifyIndexKeys_) continue;
+        KeyEncoding enc = st.encoder->encode(scratch_);
+        if (enc.ok()) {
+            e.key = std::move(enc.bytes);
+            e.encoded = true;
+        } else {
+            e.gap = enc.gap;
+        }
+    }
+}
+
+void TableChecker::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
+    const std::uint32_t pn = at.page.value;
+    const int r = at.row;
+    const bool jet3 = ctx_.layout().jet3;
+    const auto& b = f.bytes;
+    if (c.isCalculated()) return;  // wrapped values, checked by decoding only
+    switch (c.type) {
+        case column_type::Text: {
+            const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
+            if (!jet3 && !compressed && b.size() % 2 != 0)
+                damage("text_odd_length", "texto Unicode da coluna " + c.name + " com número ímpar de bytes", pn, r);
+            if (!compressed && c.length > 0 && b.size() > c.length)
+                damage("text_too_long", "texto da coluna " + c.name + " maior que o tamanho da coluna", pn, r);
+            break;
+        }
+        case column_type::Numeric:
+            if (c.isFixed() && !b.empty() && b[0] != 0x00 && b[0] != 0x80)
+                damage("numeric_sign", "sinal inválido no valor decimal da coluna " + c.name, pn, r);
+            break;
+        case column_type::ExtendedDateTime: {
+            bool ok = b.size() == 42;
+            for (std::size_t i = 0; ok && i < 41; ++i) {
+                const bool sep = i == 19 || i == 32 || i == 40;
+                ok = sep ? (b[i] == ':' || (i == 40 && b[i] == '7') || (i == 32 && b[i] == '.'))
+                         : (b[i] >= '0' && b[i] <= '9');
+            }
+            (void)ok;  // the separator layout is not certain enough to call a mismatch damage
+            if (b.size() != 42)
+                damage("extended_date_size", "data estendida da coluna " + c.name + " sem 42 bytes", pn, r);
+            break;
+        }
+        case column_type::Memo:
+        case column_type::Ole: checkLongValue(c, b, at); return;
+        default: break;
+    }
+}
+
+void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t> field, RowPointer at) {
+    const std::uint32_t pn = at.page.value;
+    const int r = at.row;
+    const ErrorLocation where{.page = pn, .row = r, .table = t_.name};
+    LongValueDescriptor d;
+    try {
+        d = LongValueDescriptor::parse(field, where);
+    } catch (const JetError&) {
+        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " tem menos de 12 bytes", pn,
+               r);
+        return;
+    }
+    using Kind = LongValueDescriptor::Kind;
+    if (d.kind == Kind::Invalid) {
+        damage("long_value_kind", "tipo de armazenamento inválido no valor longo da coluna " + c.name, pn, r);
+        return;
+    }
+    if (d.kind == Kind::Inline) {
+        if (d.length != field.size() - 12)
+            damage("long_value_inline_length", "o valor longo em linha da coluna " + c.name +
+                                                   " não tem o comprimento que declara",
+                   pn, r);
+        return;
+    }
+    if (field.size() != 12)
+        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
+    std::vector<LongValueSegment> segments;
+    try {
+        ctx_.db().values().longValues().read(field.first(std::min<std::size_t>(field.size(), 12)), where, &segments);
+    } catch (const JetError& e) {
+        damage("long_value_unreadable", "valor longo da coluna " + c.name + " ilegível: " + e.what(), pn, r);
+    }
+    auto claimantIt = lvClaimants_.find(c.number);
+    std::uint32_t claimant;
+    if (claimantIt == lvClaimants_.end()) {
+        claimant = ctx_.claims().addClaimant("os valores longos da coluna " + c.name + " da tabela " + t_.name);
+        lvClaimants_[c.number] = claimant;
+    } else {
+        claimant = claimantIt->second;
+    }
+    const auto mapIt = lvMaps_.find(c.number);
+    for (const LongValueSegment& s : segments) {
+        if (!lvalRowsUsed_.insert(s.row).second)
+            damage("long_value_shared", "a linha de valor longo (página " + pageText(s.row.page) + " linha " +
+                                            std::to_string(s.row.row) + ") é usada por dois valores",
+                   pn, r);
+        PageRef p = ctx_.page(s.row.page, t_.name);
+        if (p && bytes::u32le(p->span(), ctx_.layout().dataOwner) != kLvalOwner)
+            damage("long_value_page_owner", "o valor longo da coluna " + c.name + " está na página " +
+                                                pageText(s.row.page) + ", que não é de valores longos",
+                   pn, r);
+        if (mapIt != lvMaps_.end() && mapIt->second && !mapIt->second->contains(s.row.page))
+            damage("long_value_page_unmapped", "a página " + pageText(s.row.page) + " do valor longo da coluna " +
+                                                   c.name + " não está no mapa da coluna",
+                   pn, r);
+        ctx_.claim(s.row.page, claimant, t_.name);
+    }
+}
+
+void TableChecker::checkLongValueMaps() {
+    for (auto& [column, map] : lvMaps_) {
+        if (!map) continue;
+        const std::uint32_t claimant = lvClaimants_[column];
+        for (PageNumber p : map->pages()) {
+            if (!ctx_.claim(p, claimant, t_.name)) continue;
+            PageRef ref = ctx_.page(p, t_.name);
+            if (!ref) continue;
+            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLvalOwner) {
+                damage("lv_map_page_type", "a página está no mapa de valores longos mas não é uma página de valores longos",
+                       p.value);
+                continue;
+            }
+            // Rows nobody references: leaked long values (deleted ones are flagged and empty).
+            try {
+                DataPage page(ref, ctx_.layout());
+                std::size_t orphans = 0;
+                for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
+                    if (page.isDeleted(r)) continue;
+                    if (!lvalRowsUsed_.count(RowPointer(p, static_cast<std::uint8_t>(r)))) ++orphans;
+                }
+                if (orphans > 0)
+                    ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
+                             std::to_string(orphans) + " linhas de valores longos sem referência", p.value, t_.name);
+            } catch (const JetError& e) {
+                damage("data_page_header", e.what(), p.value);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- indexes
+
+void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
+    const std::string name = indexName(ix);
+    ++ctx_.report().indexesChecked;
+    auto indexDamage = [&](std::string code, std::string message, std::optional<std::uint32_t> page,
+                           std::optional<int> row = std::nullopt) {
+        ctx_.add(Finding{FindingClass::Damage, std::move(code), std::move(message), page, row, std::nullopt, t_.name,
+                         name, std::nullopt});
+    };
+    const std::uint32_t claimant = ctx_.claims().addClaimant("o índice " + name + " da tabela " + t_.name);
+    std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
+
+    const IndexPageLayout layout = IndexPageLayout::forVersion(ctx_.layout().jet3);
+    PageFile& file = ctx_.file();
+    IndexTreeWalker walker(
+        [&file](PageNumber p) {
+            PageRef ref = file.page(p);
+            return IndexPageData{ref, ref->span()};
+        },
+        layout, file.pageCount(), 16);
+    const IndexTree tree = walker.walk(ix.rootPage, t_.tdefPage);
+
+    std::set<std::uint32_t> treePages;
+    for (const IndexTreePage& p : tree.pages) {
+        treePages.insert(p.page.value);
+        ctx_.claim(p.page, claimant, t_.name);
+    }
+    for (const IndexTreeFinding& f : tree.findings)
+        indexDamage("index_structure", "estrutura da árvore do índice: " + f.detail, f.page.value);
+    if (map) {
+        std::set<std::uint32_t> mapPages;
+        for (PageNumber p : map->pages()) mapPages.insert(p.value);
+        if (mapPages != treePages)
+            indexDamage("index_map_mismatch", "o mapa do índice não lista exatamente as páginas da árvore",
+                        ix.rootPage.value);
+    }
+
+    std::unordered_set<RowPointer> seen;
+    std::size_t unverified = 0;
+    std::optional<KeyGap> firstGap;
+    std::size_t distinct = 0;
+    const std::vector<std::uint8_t>* previousKey = nullptr;
+    bool previousNull = false;
+    for (const IndexTreeEntry& e : tree.entries) {
+        if (!previousKey || *previousKey != e.key) ++distinct;
+        auto it = st.expected.find(e.row);
+        if (it == st.expected.end()) {
+            indexDamage("index_entry_dead_row", "entrada do índice aponta para a página " + pageText(e.row.page) +
+                                                    " linha " + std::to_string(e.row.row) +
+                                                    ", que não é uma linha viva da tabela",
+                        e.leaf.value);
+            previousKey = &e.key;
+            previousNull = false;
+            continue;
+        }
+        if (!seen.insert(e.row).second)
+            indexDamage("index_row_twice", "a linha aparece duas vezes no índice", e.row.page.value, e.row.row);
+        const ExpectedEntry& x = it->second;
+        if (x.encoded) {
+            if (x.key != e.key)
+                indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
+                            e.row.page.value, e.row.row);
+        } else if (x.gap) {
+            ++unverified;
+            if (!firstGap) firstGap = x.gap;
+        }
+        if (ix.isUnique() && previousKey && *previousKey == e.key && !x.anyNull && !previousNull)
+            indexDamage("index_unique_violation", "valor repetido num índice único", e.row.page.value, e.row.row);
+        if (ix.isRequired() && x.anyNull && x.encoded)
+            indexDamage("index_required_null", "valor nulo num índice que não admite nulos", e.row.page.value,
+                        e.row.row);
+        previousKey = &e.key;
+        previousNull = x.anyNull;
+    }
+    std::size_t missing = 0;
+    for (const auto& [row, x] : st.expected) {
+        if (seen.count(row)) continue;
+        if (ix.ignoresNulls() && x.allNull) continue;
+        if (++missing <= 20)
+            indexDamage("index_row_missing", "a linha não está no índice", row.page.value, row.row);
+    }
+    if (missing > 20)
+        indexDamage("index_row_missing", std::to_string(missing - 20) + " outras linhas também faltam no índice",
+                    std::nullopt);
+    if (unverified > 0) {
+        std::string why = firstGap ? keyGapReasonName(firstGap->reason) : std::string("?");
+        if (firstGap && firstGap->reason == KeyGapReason::UnsupportedCharacter)
+            why += " (caractere " + std::to_string(firstGap->character) + ")";
+        ctx_.add(Finding{FindingClass::Unverified, "index_key_unverifiable",
+                         "não foi possível verificar a chave de " + std::to_string(unverified) +
+                             " entradas: a ordem de classificação não codifica um caractere ou tipo (" + why + ")",
+                         ix.rootPage.value, std::nullopt, std::nullopt, t_.name, name, std::nullopt});
+    }
+    if (distinct != ix.distinctKeys) {
+        ctx_.add(Finding{FindingClass::StaleStatistic, "index_distinct_stale",
+                         "o índice registra " + std::to_string(ix.distinctKeys) + " chaves distintas, mas tem " +
+                             std::to_string(distinct),
+                         t_.tdefPage.value, std::nullopt, std::nullopt, t_.name, name,
+                         static_cast<std::int64_t>(distinct)});
+    }
+}
+
+// ---------------------------------------------------------------- statistics
+
+void TableChecker::checkStatistics() {
+    if (owned_ && liveRows_ != t_.rowCount) {
+        Finding f{FindingClass::StaleStatistic, "row_count_stale",
+                  "a definição registra " + std::to_string(t_.rowCount) + " linhas, mas a tabela tem " +
+                      std::to_string(liveRows_),
+                  t_.tdefPage.value, std::nullopt, ctx_.layout().tdefRowCount, t_.name, {},
+                  static_cast<std::int64_t>(liveRows_)};
+        ctx_.add(std::move(f));
+    }
+    if (maxAutonumber_ && *maxAutonumber_ > static_cast<std::int64_t>(static_cast<std::int32_t>(t_.autonumber)) &&
+        *maxAutonumber_ > 0) {
+        Finding f{FindingClass::Damage, "autonumber_below_max",
+                  "o contador de numeração automática (" + std::to_string(static_cast<std::int32_t>(t_.autonumber)) +
+                      ") é menor que o maior valor da tabela (" + std::to_string(*maxAutonumber_) +
+                      "): o Access geraria valores repetidos",
+                  t_.tdefPage.value, std::nullopt, ctx_.layout().tdefAutonumber, t_.name, {}, *maxAutonumber_};
+        ctx_.add(std::move(f));
+    }
+    if (!t_.freeSpaceMap.page.isNull() && owned_) {
+        std::optional<UsageMap> free = readMap(t_.freeSpaceMap, claimant_, "mapa de espaço livre da tabela");
+        if (free) {
+            for (PageNumber p : free->pages()) {
+                if (!ownedSet_.count(p.value)) {
+                    ctx_.add(FindingClass::StaleStatistic, "free_space_map_outside",
+                             "o mapa de espaço livre lista uma página que não pertence à tabela", p.value, t_.name);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,272 @@
+#include "jet/checker.h"
+
+#include <map>
+#include <set>
+
+#include "jet/byte_order.h"
+#include "jet/check_catalog.h"
+#include "jet/check_context.h"
+#include "jet/check_table.h"
+#include "jet/data_page.h"
+
+namespace jet {
+
+namespace {
+
+// The decoded constant block at 0x18 of page 0, the same in every file.
+constexpr std::uint8_t kHeaderConstants[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                               0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+
+void checkHeader(CheckContext& ctx) {
+    const DatabaseHeader& h = ctx.db().header();
+    PageFile& file = ctx.file();
+    if (file.fileSize() % file.pageSize() != 0)
+        ctx.add(FindingClass::Damage, "file_length",
+                "o tamanho do arquivo (" + std::to_string(file.fileSize()) + " bytes) não é múltiplo do tamanho de página (" +
+                    std::to_string(file.pageSize()) + ")");
+    const auto& p0 = h.decodedPage;
+    if (p0.size() >= 0x18 + sizeof kHeaderConstants) {
+        for (std::size_t i = 0; i < sizeof kHeaderConstants; ++i) {
+            if (p0[0x18 + i] != kHeaderConstants[i]) {
+                ctx.add(FindingClass::Damage, "header_constants",
+                        "a área mascarada da página 0 não decodifica para os valores fixos esperados", 0u);
+                break;
+            }
+        }
+    }
+    if (p0.size() >= 4 && (p0[1] != 0x01 || p0[2] != 0x00 || p0[3] != 0x00))
+        ctx.add(FindingClass::Damage, "header_signature", "assinatura inválida no início da página 0", 0u);
+    if (!h.isJet3()) {
+        if (h.sortOrder != 0 && h.sortOrder != 1033)
+            ctx.add(FindingClass::Unverified, "sort_order_unknown",
+                    "ordem de classificação " + std::to_string(h.sortOrder) +
+                        " desconhecida: as chaves de texto dos índices não podem ser verificadas",
+                    0u);
+        if (!(h.creationDate > -700000.0 && h.creationDate < 3000000.0))
+            ctx.add(FindingClass::Damage, "header_creation_date", "data de criação implausível na página 0", 0u);
+    }
+}
+
+// A global map row decoded leniently: Jackcess-written files carry reference maps
+// with junk pointers for ranges wholly past the end of the file, which address no
+// page of the file and so cannot hurt.
+struct GlobalMap {
+    std::vector<bool> free;  // one per page of the file
+};
+
+std::optional<GlobalMap> decodeGlobalRow(CheckContext& ctx, const DataPage& page1, std::uint16_t row,
+                                         std::uint32_t claimant) {
+    const std::uint32_t pages = ctx.file().pageCount();
+    std::span<const std::uint8_t> bytesOfRow;
+    try {
+        bytesOfRow = page1.row(row);
+    } catch (const JetError& e) {
+        ctx.add(FindingClass::Damage, "global_map_unreadable",
+                "a linha " + std::to_string(row) + " da página 1 não pôde ser lida: " + e.what(), 1u);
+        return std::nullopt;
+    }
+    if (bytesOfRow.size() < 5) {
+        ctx.add(FindingClass::Damage, "global_map_unreadable", "o mapa global tem menos de 5 bytes", 1u, {}, row);
+        return std::nullopt;
+    }
+    GlobalMap map;
+    map.free.assign(pages, false);
+    auto setBits = [&](std::span<const std::uint8_t> bitmap, std::uint64_t first) {
+        for (std::size_t i = 0; i < bitmap.size(); ++i) {
+            if (bitmap[i] == 0) continue;
+            for (unsigned k = 0; k < 8; ++k)
+                if ((bitmap[i] >> k) & 1u) {
+                    const std::uint64_t p = first + 8 * i + k;
+                    if (p < pages) map.free[p] = true;
+                }
+        }
+    };
+    if (bytesOfRow[0] == 0) {
+        const std::uint32_t start = bytes::u32le(bytesOfRow, 1);
+        const auto bitmap = bytesOfRow.subspan(5);
+        const std::uint64_t end = std::uint64_t{start} + 8 * bitmap.size();
+        // Pages outside an inline global map's range count as free, as Access does.
+        for (std::uint32_t p = 0; p < pages; ++p)
+            if (p < start || p >= end) map.free[p] = true;
+        setBits(bitmap, start);
+    } else if (bytesOfRow[0] == 1) {
+        const std::uint64_t perPage = (ctx.layout().pageSize - 4) * 8;
+        const std::size_t count = (bytesOfRow.size() - 1) / 4;
+        for (std::size_t j = 0; j < count; ++j) {
+            const PageNumber bp(bytes::u32le(bytesOfRow, 1 + 4 * j));
+            if (bp.isNull()) continue;
+            if (bp.value >= pages) {
+                if (perPage * j >= pages) {
+                    ctx.add(FindingClass::StaleStatistic, "global_map_pointer_outside",
+                            "o mapa global aponta para a página " + std::to_string(bp.value) +
+                                " numa faixa que fica toda além do fim do arquivo",
+                            1u, {}, row);
+                } else {
+                    ctx.add(FindingClass::Damage, "global_map_unreadable",
+                            "o mapa global aponta para a página " + std::to_string(bp.value) + ", além do fim do arquivo",
+                            1u, {}, row);
+                }
+                continue;
+            }
+            PageRef bitmapPage = ctx.page(bp, {});
+            if (!bitmapPage) continue;
+            if (bitmapPage->bytes[0] != 0x05) {
+                ctx.add(FindingClass::Damage, "global_map_unreadable",
+                        "a página de bitmap do mapa global é do tipo " + std::to_string(bitmapPage->bytes[0]),
+                        bp.value);
+                continue;
+            }
+            ctx.claim(bp, claimant, {});
+            setBits(bitmapPage->span().subspan(4), perPage * j);
+        }
+    } else {
+        ctx.add(FindingClass::Damage, "global_map_unreadable",
+                "tipo de mapa desconhecido " + std::to_string(bytesOfRow[0]) + " na página 1", 1u, {}, row);
+        return std::nullopt;
+    }
+    return map;
+}
+
+// Page 1: the global free-page map (row 0) and an unknown map (row 1).
+std::optional<GlobalMap> readGlobalMap(CheckContext& ctx, std::uint32_t claimant) {
+    PageRef p1 = ctx.page(PageNumber(1), {});
+    if (!p1) return std::nullopt;
+    const std::uint32_t owner = bytes::u32le(p1->span(), ctx.layout().dataOwner);
+    if (p1->bytes[0] != 0x01 || owner != 1) {
+        ctx.add(FindingClass::Damage, "global_map_page",
+                "a página 1 não é a página do mapa global de uso (tipo " + std::to_string(p1->bytes[0]) + ", dono " +
+                    std::to_string(owner) + ")",
+                1u);
+        return std::nullopt;
+    }
+    std::optional<DataPage> page;
+    try {
+        page.emplace(p1, ctx.layout());
+    } catch (const JetError& e) {
+        ctx.add(FindingClass::Damage, "global_map_page", e.what(), 1u);
+        return std::nullopt;
+    }
+    if (page->rowCount() < 1) {
+        ctx.add(FindingClass::Damage, "global_map_page", "a página 1 não tem o mapa global", 1u);
+        return std::nullopt;
+    }
+    std::optional<GlobalMap> global = decodeGlobalRow(ctx, *page, 0, claimant);
+    if (page->rowCount() > 1) decodeGlobalRow(ctx, *page, 1, claimant);
+    return global;
+}
+
+void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global) {
+    CheckReport& report = ctx.report();
+    const std::uint32_t pages = ctx.file().pageCount();
+    report.pageCount = pages;
+    if (!global) return;
+    std::size_t leakedZero = 0;
+    for (std::uint32_t n = 0; n < pages; ++n) {
+        const PageNumber p(n);
+        const auto owner = ctx.claims().owner(p);
+        if (global->free[n]) {
+            ++report.freePages;
+            if (owner) {
+                Finding f;
+                f.kind = FindingClass::Damage;
+                f.code = "used_page_marked_free";
+                f.message = "a página é usada por " + ctx.claims().describe(*owner) +
+                            ", mas o mapa global a marca como livre";
+                f.page = n;
+                ctx.add(std::move(f));
+                report.usedPagesMarkedFree.push_back(n);
+            }
+            continue;
+        }
+        if (owner) continue;
+        ++report.leakedPages;
+        PageRef ref = ctx.page(p, {});
+        bool zero = ref != nullptr;
+        if (ref)
+            for (std::uint8_t b : ref->bytes)
+                if (b != 0) {
+                    zero = false;
+                    break;
+                }
+        if (zero) {
+            ++leakedZero;
+            continue;
+        }
+        ctx.add(FindingClass::SpaceLeak, "leaked_page",
+                "página do tipo " + std::to_string(ref ? ref->bytes[0] : 0) +
+                    " não está livre nem é usada por nenhuma estrutura",
+                n);
+    }
+    if (leakedZero > 0)
+        ctx.add(FindingClass::SpaceLeak, "leaked_zero_pages",
+                std::to_string(leakedZero) + " páginas zeradas não estão livres nem são usadas por nenhuma estrutura");
+}
+
+}  // namespace
+
+Checker::Checker(Database& db, CheckOptions options) : db_(db), options_(options) {}
+
+CheckReport Checker::run() {
+    CheckReport report;
+    CheckContext ctx(db_, report, options_.maxFindingsPerKind);
+    const std::uint32_t fixed = ctx.claims().addClaimant("a página 0 e o mapa global (página 1)");
+    ctx.claim(PageNumber(0), fixed, {});
+    ctx.claim(PageNumber(1), fixed, {});
+    checkHeader(ctx);
+    const std::optional<GlobalMap> global = readGlobalMap(ctx, fixed);
+
+    // MSysObjects first, then every other table the catalog lists.
+    std::set<std::uint32_t> done;
+    auto checkOne = [&](const TableDefinition& def) {
+        if (!done.insert(def.tdefPage.value).second) return;
+        ++report.tablesChecked;
+        try {
+            TableChecker(ctx, def, options_.verifyIndexKeys).run();
+        } catch (const JetError& e) {
+            ctx.add(FindingClass::Damage, "table_unreadable", std::string("a tabela não pôde ser verificada: ") + e.what(),
+                    e.location().page, def.name);
+        } catch (const std::exception& e) {
+            ctx.add(FindingClass::Damage, "table_unreadable",
+                    std::string("a tabela não pôde ser verificada (") + e.what() + ")", std::nullopt, def.name);
+        }
+    };
+    checkOne(db_.catalogDefinition());
+    for (const TableEntry& t : db_.tables()) {
+        if (!t.definition) {
+            ctx.add(FindingClass::Damage, "tdef_unreadable", "a definição da tabela está danificada: " + t.definitionError,
+                    static_cast<std::uint32_t>(t.catalog.id) & 0x00FFFFFFu, t.name());
+            continue;
+        }
+        checkOne(*t.definition);
+    }
+    try {
+        CatalogChecker(ctx).run();
+    } catch (const std::exception& e) {
+        ctx.add(FindingClass::Damage, "catalog_unreadable",
+                std::string("o catálogo não pôde ser verificado: ") + e.what(), 2u, "MSysObjects");
+    }
+    checkAccounting(ctx, global);
+    ctx.finish();
+    return report;
+}
+
+CheckReport checkDatabase(const std::string& path, CheckOptions options) {
+    std::unique_ptr<Database> db;
+    try {
+        db = Database::open(path);
+    } catch (const JetError& e) {
+        if (e.kind() != ErrorKind::Corruption) throw;
+        CheckReport report;
+        Finding f;
+        f.kind = FindingClass::Damage;
+        f.code = "open_failed";
+        f.message = std::string("o banco de dados não pôde ser aberto: ") + e.what();
+        f.page = e.location().page;
+        f.table = e.location().table;
+        report.findings.push_back(std::move(f));
+        return report;
+    }
+    return Checker(*db, options).run();
+}
+
+}  // namespace jet

@@ -1,0 +1,751 @@
+#include "jet/compactor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/byte_order.h"
+#include "jet/checker.h"
+#include "jet/data_page.h"
+#include "jet/data_page_builder.h"
+#include "jet/database.h"
+#include "jet/index_builder.h"
+#include "jet/index_tree.h"
+#include "jet/jet_error.h"
+#include "jet/key_encoder.h"
+#include "jet/long_value_reader.h"
+#include "jet/output_file.h"
+#include "jet/row_decoder.h"
+#include "jet/table_definition_writer.h"
+#include "jet/usage_map_writer.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint32_t kLongValueOwner = 0x4C41564Cu;  // "LVAL"
+constexpr std::uint32_t kGlobalMapOwner = 1;
+constexpr PageNumber kGlobalMapPage{1};
+constexpr PageNumber kCatalogMapsPage{6};
+
+// The columns that hold catalog Ids, which are TDEF page numbers for tables.
+struct IdColumnName {
+    std::string_view table;
+    std::string_view column;
+};
+constexpr IdColumnName kIdColumns[] = {
+    {"MSysObjects", "Id"},
+    {"MSysACEs", "ObjectId"},
+    {"MSysNavPaneObjectIDs", "Id"},
+    {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysNavPaneGroups", "ObjectID"},
+    {"MSysNavPaneGroupCategories", "SelectedObjectID"},
+    {"MSysComplexColumns", "ComplexTypeObjectID"},
+    {"MSysComplexColumns", "FlatTableID"},
+    {"MSysComplexColumns", "ConceptualTableID"},
+};
+
+// The system tables whose definitions stay on fixed pages, in page order from 2.
+constexpr std::string_view kFixedTables[] = {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"};
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+JetError refusal(const std::string& userMessage, const std::string& detail, const ErrorLocation& where = {}) {
+    return JetError(ErrorKind::Corruption, userMessage, detail, where);
+}
+
+// A live row of the source: the slot it is listed under and where its bytes are.
+struct RowRecord {
+    RowPointer location;
+    RowPointer data;
+};
+
+// An index entry of the source before its row has a new place.
+struct SourceEntry {
+    std::vector<std::uint8_t> key;
+    std::uint32_t record = 0;  // index into the table's records
+};
+
+struct MapSlot {
+    UsageMapContent content;
+    RowPointer location;  // where its row ends up
+};
+
+struct TableWork {
+    const TableDefinition* definition = nullptr;
+    PageNumber oldId;
+    std::vector<PageNumber> newPages;
+    std::unique_ptr<TableDefinitionWriter> writer;
+    std::vector<std::size_t> idColumns;  // positions in definition->columns
+    std::size_t ownedMap = 0;
+    std::size_t freeMap = 0;
+    std::vector<std::size_t> indexMaps;
+    std::vector<PageNumber> indexRoots;
+    std::vector<std::pair<std::size_t, std::size_t>> longValueMaps;
+    std::uint64_t rows = 0;
+
+    PageNumber newId() const { return newPages.front(); }
+};
+
+// Reads rows of the source by their data location, keeping the last page.
+class RowSource {
+public:
+    RowSource(PageFile& file, const FormatLayout& layout) : file_(file), layout_(layout) {}
+
+    std::span<const std::uint8_t> row(RowPointer p, const std::string& table) {
+        if (!page_ || page_->number() != p.page) {
+            if (p.page.value >= file_.pageCount())
+                throw refusal("Uma linha aponta para além do fim do arquivo", "row pointer beyond the file",
+                              ErrorLocation{.page = p.page.value, .row = p.row, .table = table});
+            page_.emplace(file_.page(p.page), layout_);
+        }
+        return page_->row(p.row);
+    }
+
+private:
+    PageFile& file_;
+    const FormatLayout& layout_;
+    std::optional<DataPage> page_;
+};
+
+class Compactor {
+public:
+    Compactor(const std::string& source, const std::string& destination, const CompactOptions& options)
+        : source_(source), destination_(destination), options_(options) {}
+
+    CompactResult run();
+
+private:
+    void report(const std::string& phase, std::uint64_t done, std::uint64_t total) const {
+        if (options_.progress) options_.progress(phase, done, total);
+    }
+    void prepareTables();
+    void assignDefinitionPages();
+    void copyTable(TableWork& t);
+    std::vector<std::uint32_t> outputOrder(TableWork& t, const std::vector<RowRecord>& records);
+    std::vector<SourceEntry> sourceEntries(TableWork& t, const PhysicalIndex& index,
+                                           const std::vector<RowRecord>& records,
+                                           const std::vector<std::uint32_t>* order);
+    bool indexUsesIds(const TableWork& t, const PhysicalIndex& index) const;
+    std::uint32_t findRecord(const std::vector<RowRecord>& records, RowPointer location) const;
+    void copyLongValues(TableWork& t, const std::vector<RowRecord>& records, const std::vector<std::uint32_t>& order,
+                        std::unordered_map<RowPointer, RowPointer>& moved);
+    void placeMaps();
+    void writeDefinitions();
+    void writeGlobalMap();
+    void verify(const CompactResult& result);
+    std::optional<PageNumber> mapId(PageNumber old) const {
+        auto it = idMap_.find(old.value);
+        if (it == idMap_.end()) return std::nullopt;
+        return PageNumber(it->second);
+    }
+    std::size_t addMap(std::vector<PageNumber> pages) {
+        maps_.push_back(MapSlot{UsageMapContent{std::move(pages), 0}, {}});
+        return maps_.size() - 1;
+    }
+    void writePage(PageNumber n, std::span<const std::uint8_t> page) { out_->writePage(n, page); }
+
+    std::string source_;
+    std::string destination_;
+    CompactOptions options_;
+    std::unique_ptr<Database> db_;
+    FormatLayout layout_;
+    std::unique_ptr<OutputFile> out_;
+    std::vector<TableWork> tables_;
+    std::unordered_map<std::uint32_t, std::uint32_t> idMap_;  // old table Id -> new
+    std::vector<MapSlot> maps_;
+    std::uint32_t nextPage_ = 0;
+    std::uint64_t rowsCopied_ = 0;
+    std::unordered_map<std::string, std::uint64_t> sourceRowCounts_;
+};
+
+void Compactor::prepareTables() {
+    for (const TableEntry& entry : db_->tables()) {
+        if (!entry.definition)
+            throw refusal("A definição da tabela " + entry.name() + " está danificada: " + entry.definitionError,
+                          "table definition unreadable", ErrorLocation{.table = entry.name()});
+        TableWork t;
+        t.definition = &*entry.definition;
+        t.oldId = entry.definition->tdefPage;
+        t.writer = std::make_unique<TableDefinitionWriter>(*entry.definition, layout_);
+        for (const IdColumnName& id : kIdColumns) {
+            if (!sameName(id.table, entry.name())) continue;
+            for (std::size_t c = 0; c < t.definition->columns.size(); ++c) {
+                const Column& col = t.definition->columns[c];
+                if (sameName(col.name, id.column) && col.type == column_type::Long) t.idColumns.push_back(c);
+            }
+        }
+        tables_.push_back(std::move(t));
+    }
+    std::sort(tables_.begin(), tables_.end(),
+              [](const TableWork& a, const TableWork& b) { return a.oldId < b.oldId; });
+    std::unordered_set<std::uint32_t> seen;
+    for (const TableWork& t : tables_)
+        if (!seen.insert(t.oldId.value).second)
+            throw refusal("Duas tabelas do catálogo usam a mesma definição (página " +
+                              std::to_string(t.oldId.value) + ")",
+                          "two catalog rows share a TDEF page");
+}
+
+void Compactor::assignDefinitionPages() {
+    // Pages 2..5 hold the fixed system tables, 6 the catalog's usage maps, the
+    // rest of the definitions follow in the order of their old pages.
+    std::vector<TableWork*> fixed(std::size(kFixedTables), nullptr);
+    for (TableWork& t : tables_)
+        for (std::size_t i = 0; i < std::size(kFixedTables); ++i)
+            if (sameName(t.definition->name, kFixedTables[i]) && !fixed[i]) fixed[i] = &t;
+    for (std::size_t i = 0; i < fixed.size(); ++i)
+        if (!fixed[i])
+            throw refusal("A tabela de sistema " + std::string(kFixedTables[i]) + " não foi encontrada",
+                          "missing core system table");
+    for (std::size_t i = 0; i < fixed.size(); ++i) fixed[i]->newPages.push_back(PageNumber(2 + std::uint32_t(i)));
+    nextPage_ = 7;
+    for (TableWork& t : tables_) {
+        const std::size_t count = t.writer->pageCount();
+        while (t.newPages.size() < count) t.newPages.push_back(PageNumber(nextPage_++));
+        idMap_[t.oldId.value] = t.newId().value;
+    }
+}
+
+std::uint32_t Compactor::findRecord(const std::vector<RowRecord>& records, RowPointer location) const {
+    auto it = std::lower_bound(records.begin(), records.end(), location,
+                               [](const RowRecord& r, RowPointer p) { return r.location < p; });
+    if (it == records.end() || !(it->location == location)) return UINT32_MAX;
+    return static_cast<std::uint32_t>(it - records.begin());
+}
+
+bool Compactor::indexUsesIds(const TableWork& t, const PhysicalIndex& index) const {
+    for (const IndexColumn& ic : index.columns)
+        for (std::size_t c : t.idColumns)
+            if (t.definition->columns[c].number == ic.columnNumber) return true;
+    return false;
+}
+
+// The entries of a source index, each tied to a row. Indexes over Id columns get
+// their keys encoded again from the rows with the new Ids (in `order` when given);
+// every other index keeps its stored key bytes.
+std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
+                                                  const std::vector<RowRecord>& records,
+                                                  const std::vector<std::uint32_t>* order) {
+    const TableDefinition& def = *t.definition;
+    std::vector<SourceEntry> entries;
+    const ErrorLocation at{.page = index.rootPage.value, .table = def.name, .structure = "índice"};
+    if (indexUsesIds(t, index)) {
+        KeyEncoder encoder(def, index, db_->header().version);
+        RowDecoder decoder(def, layout_);
+        RowSource rows(db_->file(), layout_);
+        RowFields fields;
+        std::vector<std::size_t> columnPositions;
+        for (const IndexColumn& ic : index.columns) {
+            const Column* col = def.columnByNumber(ic.columnNumber);
+            if (!col) throw refusal("Um índice da tabela " + def.name + " usa uma coluna inexistente",
+                                    "index column missing", at);
+            columnPositions.push_back(static_cast<std::size_t>(col - def.columns.data()));
+        }
+        std::vector<Value> values(columnPositions.size());
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            const std::uint32_t r = order ? (*order)[k] : static_cast<std::uint32_t>(k);
+            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            decoder.split(rows.row(records[r].data, def.name), fields, where);
+            bool allNull = true;
+            for (std::size_t i = 0; i < columnPositions.size(); ++i) {
+                const std::size_t pos = columnPositions[i];
+                values[i] = db_->values().decode(def.columns[pos], fields.fields[pos], where);
+                if (auto* v = std::get_if<std::int32_t>(&values[i]);
+                    v && std::find(t.idColumns.begin(), t.idColumns.end(), pos) != t.idColumns.end() && *v > 0)
+                    if (auto mapped = mapId(PageNumber(static_cast<std::uint32_t>(*v))))
+                        values[i] = static_cast<std::int32_t>(mapped->value);
+                if (!isNull(values[i])) allNull = false;
+            }
+            if (allNull && index.ignoresNulls()) continue;
+            KeyEncoding key = encoder.encode(values);
+            if (!key.ok())
+                throw JetError(ErrorKind::Unsupported,
+                               "Não foi possível montar de novo uma chave do índice da tabela " + def.name,
+                               "key gap: " + key.gap->detail, where);
+            entries.push_back(SourceEntry{std::move(key.bytes), r});
+        }
+        return entries;
+    }
+
+    IndexTreeWalker walker(
+        [this](PageNumber p) {
+            if (p.value >= db_->pageCount())
+                throw refusal("Um índice aponta para além do fim do arquivo", "index page beyond the file",
+                              ErrorLocation{.page = p.value, .structure = "índice"});
+            PageRef ref = db_->file().page(p);
+            return IndexPageData{ref, ref->span()};
+        },
+        IndexPageLayout::forVersion(layout_.jet3), db_->pageCount());
+    IndexTree tree = walker.walk(index.rootPage, def.tdefPage);
+    std::vector<bool> seen(records.size(), false);
+    entries.reserve(tree.entries.size());
+    for (IndexTreeEntry& e : tree.entries) {
+        const std::uint32_t r = findRecord(records, e.row);
+        if (r == UINT32_MAX)
+            throw refusal("Um índice da tabela " + def.name + " aponta para uma linha que não existe; repare o banco",
+                          "index entry points to no live row", ErrorLocation{.page = e.leaf.value, .table = def.name,
+                                                                          .structure = "índice"});
+        if (seen[r])
+            throw refusal("Um índice da tabela " + def.name + " lista a mesma linha duas vezes; repare o banco",
+                          "index lists a row twice", ErrorLocation{.page = e.leaf.value, .table = def.name,
+                                                                   .structure = "índice"});
+        seen[r] = true;
+        entries.push_back(SourceEntry{std::move(e.key), r});
+    }
+    if (!index.ignoresNulls() && entries.size() != records.size())
+        throw refusal("Um índice da tabela " + def.name + " não lista todas as linhas; repare o banco",
+                      "index has " + std::to_string(entries.size()) + " entries for " +
+                          std::to_string(records.size()) + " rows",
+                      at);
+    return entries;
+}
+
+// Rows in primary-key order when the table has a primary key, otherwise (and for
+// rows the key does not list) in their physical order.
+std::vector<std::uint32_t> Compactor::outputOrder(TableWork& t, const std::vector<RowRecord>& records) {
+    std::vector<std::uint32_t> order;
+    order.reserve(records.size());
+    const TableDefinition& def = *t.definition;
+    const LogicalIndex* primary = nullptr;
+    for (const LogicalIndex& li : def.logicalIndexes)
+        if (li.kind == LogicalIndexKind::PrimaryKey && li.physicalIndex < def.physicalIndexes.size()) {
+            primary = &li;
+            break;
+        }
+    if (primary && !records.empty()) {
+        std::vector<SourceEntry> entries = sourceEntries(t, def.physicalIndexes[primary->physicalIndex], records, nullptr);
+        std::stable_sort(entries.begin(), entries.end(), [](const SourceEntry& a, const SourceEntry& b) {
+            const int c = compareKeyBytes(a.key, b.key);
+            return c != 0 ? c < 0 : a.record < b.record;
+        });
+        std::vector<bool> placed(records.size(), false);
+        for (const SourceEntry& e : entries) {
+            if (placed[e.record]) continue;
+            placed[e.record] = true;
+            order.push_back(e.record);
+        }
+        for (std::uint32_t r = 0; r < records.size(); ++r)
+            if (!placed[r]) order.push_back(r);
+        return order;
+    }
+    for (std::uint32_t r = 0; r < records.size(); ++r) order.push_back(r);
+    return order;
+}
+
+// Long values go before the table's rows: each Memo/OLE column gets pages of
+// single-row values, and chains with one full chunk per page, in row order.
+void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& records,
+                               const std::vector<std::uint32_t>& order,
+                               std::unordered_map<RowPointer, RowPointer>& moved) {
+    const TableDefinition& def = *t.definition;
+    struct ColumnState {
+        std::size_t position = 0;
+        std::unique_ptr<DataPageBuilder> singles;
+        PageNumber singlesPage;
+        std::vector<PageNumber> owned;
+        std::vector<PageNumber> free;
+    };
+    std::vector<ColumnState> columns;
+    for (const LongValueMaps& m : def.longValueMaps) {
+        ColumnState s;
+        const Column* col = def.columnByNumber(m.columnNumber);
+        s.position = col ? static_cast<std::size_t>(col - def.columns.data()) : SIZE_MAX;
+        s.singles = std::make_unique<DataPageBuilder>(layout_, kLongValueOwner);
+        columns.push_back(std::move(s));
+    }
+    auto flushSingles = [&](ColumnState& s) {
+        if (s.singles->empty()) return;
+        if (s.singles->freeSpace() >= layout_.pageSize / 8) s.free.push_back(s.singlesPage);
+        std::vector<std::uint8_t> page = s.singles->take();
+        writePage(s.singlesPage, page);
+    };
+
+    if (!columns.empty() && !records.empty()) {
+        RowDecoder decoder(def, layout_);
+        RowSource rows(db_->file(), layout_);
+        LongValueReader reader(db_->file(), layout_);
+        RowFields fields;
+        const std::size_t chunk = layout_.longValueChunkData;
+        for (std::uint32_t r : order) {
+            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            decoder.split(rows.row(records[r].data, def.name), fields, where);
+            for (ColumnState& s : columns) {
+                if (s.position >= fields.fields.size()) continue;
+                const FieldBytes& f = fields.fields[s.position];
+                if (!f.present || f.bytes.size() < 12) continue;
+                const std::uint8_t kind = f.bytes[3] & 0xC0;
+                if (kind == 0x80) continue;
+                const RowPointer old = RowPointer::fromDescriptor(bytes::u32le(f.bytes, 4));
+                if (moved.count(old))
+                    throw refusal("Dois valores longos da tabela " + def.name + " usam os mesmos dados; repare o banco",
+                                  "long value shared by two descriptors", where);
+                const std::vector<std::uint8_t> value = reader.read(f.bytes, where);
+                if (kind == 0x40) {
+                    if (value.size() > DataPageBuilder::maxRowLength(layout_))
+                        throw refusal("Um valor longo da tabela " + def.name + " é maior que uma página",
+                                      "single-row long value too large", where);
+                    if (!s.singles->fits(value.size())) flushSingles(s);
+                    if (s.singles->empty()) {
+                        s.singlesPage = PageNumber(nextPage_++);
+                        s.owned.push_back(s.singlesPage);
+                    }
+                    moved[old] = RowPointer(s.singlesPage, s.singles->add(value));
+                } else if (kind == 0x00) {
+                    const std::size_t pages = value.empty() ? 1 : (value.size() + chunk - 1) / chunk;
+                    const std::uint32_t first = nextPage_;
+                    nextPage_ += static_cast<std::uint32_t>(pages);
+                    std::vector<std::uint8_t> rowBytes;
+                    for (std::size_t i = 0; i < pages; ++i) {
+                        const std::size_t begin = i * chunk;
+                        const std::size_t n = std::min(chunk, value.size() - std::min(begin, value.size()));
+                        rowBytes.assign(4 + n, 0);
+                        const RowPointer nextChunk =
+                            i + 1 < pages ? RowPointer(PageNumber(first + std::uint32_t(i) + 1), 0) : RowPointer();
+                        bytes::putU32le(rowBytes, 0, nextChunk.toDescriptor());
+                        std::copy(value.begin() + static_cast<std::ptrdiff_t>(begin),
+                                  value.begin() + static_cast<std::ptrdiff_t>(begin + n), rowBytes.begin() + 4);
+                        DataPageBuilder page(layout_, kLongValueOwner);
+                        if (i == 0) page.setHeaderWord08(bytes::u32le(f.bytes, 8));
+                        page.add(rowBytes);
+                        const PageNumber number(first + std::uint32_t(i));
+                        writePage(number, page.take());
+                        s.owned.push_back(number);
+                    }
+                    moved[old] = RowPointer(PageNumber(first), 0);
+                } else {
+                    throw refusal("Um valor longo da tabela " + def.name + " tem um descritor inválido",
+                                  "long value descriptor of kind 0xC0", where);
+                }
+            }
+        }
+    }
+    for (ColumnState& s : columns) {
+        flushSingles(s);
+        std::sort(s.owned.begin(), s.owned.end());
+        std::sort(s.free.begin(), s.free.end());
+        t.longValueMaps.emplace_back(addMap(std::move(s.owned)), addMap(std::move(s.free)));
+    }
+}
+
+void Compactor::copyTable(TableWork& t) {
+    const TableDefinition& def = *t.definition;
+    // 1. The live rows, in physical order (sorted by slot), and the AutoNumber maximum.
+    std::vector<RowRecord> records;
+    std::optional<std::size_t> autonumberColumn;
+    for (std::size_t c = 0; c < def.columns.size(); ++c)
+        if (def.columns[c].isAutonumber() && def.columns[c].type == column_type::Long) autonumberColumn = c;
+    std::int64_t autonumberMax = 0;
+    {
+        TableCursor cursor = db_->cursor(def);
+        while (cursor.next()) {
+            records.push_back(RowRecord{cursor.location(), cursor.dataLocation()});
+            if (autonumberColumn) {
+                const FieldBytes& f = cursor.fields().fields[*autonumberColumn];
+                if (f.present && f.bytes.size() == 4) autonumberMax = std::max<std::int64_t>(autonumberMax, bytes::i32le(f.bytes, 0));
+            }
+            if ((records.size() & 0x3FFF) == 0) report("Lendo " + def.name, records.size(), 0);
+        }
+    }
+    std::sort(records.begin(), records.end(),
+              [](const RowRecord& a, const RowRecord& b) { return a.location < b.location; });
+    for (std::size_t i = 1; i < records.size(); ++i)
+        if (records[i].location == records[i - 1].location)
+            throw refusal("A tabela " + def.name + " lista a mesma linha duas vezes", "duplicate row slot",
+                          ErrorLocation{.page = records[i].location.page.value, .table = def.name});
+    t.rows = records.size();
+    sourceRowCounts_[def.name] = records.size();
+
+    // 2. Output order, then long values, then the rows themselves.
+    const std::vector<std::uint32_t> order = outputOrder(t, records);
+    std::unordered_map<RowPointer, RowPointer> movedLongValues;
+    copyLongValues(t, records, order, movedLongValues);
+
+    std::vector<RowPointer> newLocation(records.size());
+    std::vector<PageNumber> dataPages;
+    std::vector<PageNumber> freePages;
+    {
+        DataPageBuilder page(layout_, t.newId().value);
+        PageNumber current;
+        auto flush = [&] {
+            if (page.empty()) return;
+            if (page.freeSpace() >= layout_.pageSize / 8) freePages.push_back(current);
+            writePage(current, page.take());
+        };
+        std::vector<std::size_t> longValuePositions;
+        for (const LongValueMaps& m : def.longValueMaps)
+            if (const Column* col = def.columnByNumber(m.columnNumber))
+                longValuePositions.push_back(static_cast<std::size_t>(col - def.columns.data()));
+        for (std::size_t c = 0; c < def.columns.size(); ++c)
+            if (def.columns[c].isLongValue() &&
+                std::find(longValuePositions.begin(), longValuePositions.end(), c) == longValuePositions.end())
+                longValuePositions.push_back(c);
+        const bool patch = !longValuePositions.empty() || !t.idColumns.empty();
+        RowDecoder decoder(def, layout_);
+        RowSource rows(db_->file(), layout_);
+        RowFields fields;
+        std::vector<std::uint8_t> raw;
+        std::uint64_t done = 0;
+        for (std::uint32_t r : order) {
+            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            const std::span<const std::uint8_t> source = rows.row(records[r].data, def.name);
+            raw.assign(source.begin(), source.end());
+            if (patch) {
+                decoder.split(source, fields, where);
+                for (std::size_t c : longValuePositions) {
+                    const FieldBytes& f = fields.fields[c];
+                    if (!f.present || f.bytes.size() < 12 || (f.bytes[3] & 0xC0) == 0x80) continue;
+                    const std::size_t off = static_cast<std::size_t>(f.bytes.data() - source.data());
+                    const RowPointer old = RowPointer::fromDescriptor(bytes::u32le(f.bytes, 4));
+                    auto it = movedLongValues.find(old);
+                    if (it == movedLongValues.end())
+                        throw refusal("Um valor longo da tabela " + def.name + " não tem mapa de uso; não é possível "
+                                      "compactar este banco",
+                                      "long value of a column without a long-value map", where);
+                    bytes::putU32le(raw, off + 4, it->second.toDescriptor());
+                }
+                for (std::size_t c : t.idColumns) {
+                    const FieldBytes& f = fields.fields[c];
+                    if (!f.present || f.bytes.size() != 4) continue;
+                    const std::int32_t v = bytes::i32le(f.bytes, 0);
+                    if (v <= 0) continue;
+                    if (auto mapped = mapId(PageNumber(static_cast<std::uint32_t>(v)))) {
+                        const std::size_t off = static_cast<std::size_t>(f.bytes.data() - source.data());
+                        bytes::putU32le(raw, off, mapped->value);
+                    }
+                }
+            }
+            if (raw.size() > DataPageBuilder::maxRowLength(layout_))
+                throw refusal("Uma linha da tabela " + def.name + " é maior que uma página", "row too large", where);
+            if (!page.fits(raw.size())) flush();
+            if (page.empty()) {
+                current = PageNumber(nextPage_++);
+                dataPages.push_back(current);
+            }
+            newLocation[r] = RowPointer(current, page.add(raw));
+            if ((++done & 0x3FFF) == 0) report("Copiando " + def.name, done, records.size());
+        }
+        flush();
+    }
+    rowsCopied_ += records.size();
+    t.ownedMap = addMap(std::move(dataPages));
+    t.freeMap = addMap(std::move(freePages));
+
+    // 3. Indexes: entries with their rows' new places, sorted, built as full trees.
+    for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
+        const PhysicalIndex& index = def.physicalIndexes[i];
+        std::vector<IndexBuildEntry> entries;
+        if (!records.empty()) {
+            std::vector<SourceEntry> source = sourceEntries(t, index, records, &order);
+            entries.reserve(source.size());
+            for (SourceEntry& e : source) entries.push_back(IndexBuildEntry{std::move(e.key), newLocation[e.record]});
+        }
+        std::sort(entries.begin(), entries.end(), indexEntryLess);
+        std::uint32_t distinct = 0;
+        for (std::size_t e = 0; e < entries.size(); ++e)
+            if (e == 0 || compareKeyBytes(entries[e - 1].key, entries[e].key) != 0) ++distinct;
+        const IndexBuilder builder(IndexPageLayout::forVersion(layout_.jet3), entries);
+        const PageNumber first(nextPage_);
+        nextPage_ += static_cast<std::uint32_t>(builder.pageCount());
+        t.indexRoots.push_back(builder.write(first, t.newId().value,
+                                             [this](PageNumber n, std::span<const std::uint8_t> p) { writePage(n, p); }));
+        std::vector<PageNumber> pages;
+        for (std::uint32_t p = first.value; p < nextPage_; ++p) pages.push_back(PageNumber(p));
+        t.indexMaps.push_back(addMap(std::move(pages)));
+        t.writer->setIndexStatistics(i, distinct);
+    }
+
+    t.writer->setRowCount(static_cast<std::uint32_t>(records.size()));
+    if (autonumberColumn) t.writer->setAutonumber(static_cast<std::uint32_t>(autonumberMax));
+}
+
+void Compactor::placeMaps() {
+    const std::size_t maxRow = DataPageBuilder::maxRowLength(layout_);
+    const UsageMapWriter writer(layout_, maxRow - 5);
+    // The catalog's own two maps live on page 6, as Access keeps them.
+    const TableWork& catalog = *std::find_if(tables_.begin(), tables_.end(), [](const TableWork& t) {
+        return t.newId() == PageNumber(2);
+    });
+    std::vector<std::size_t> onPage6 = {catalog.ownedMap, catalog.freeMap};
+    std::vector<std::size_t> rest;
+    for (std::size_t m = 0; m < maps_.size(); ++m)
+        if (m != catalog.ownedMap && m != catalog.freeMap) rest.push_back(m);
+
+    // Host pages: page 6, then as many as the other rows need; bitmap pages after them.
+    std::vector<std::pair<PageNumber, std::vector<std::size_t>>> hosts;
+    hosts.push_back({kCatalogMapsPage, onPage6});
+    {
+        DataPageBuilder probe(layout_, 0);
+        for (std::size_t m : onPage6) {
+            if (!probe.fits(writer.rowLength(maps_[m].content)))
+                throw JetError(ErrorKind::Unsupported, "Os mapas de uso do catálogo não cabem em uma página",
+                               "catalog usage maps do not fit page 6");
+            probe.add(std::vector<std::uint8_t>(writer.rowLength(maps_[m].content)));
+        }
+        DataPageBuilder host(layout_, 0);
+        std::vector<std::size_t> current;
+        for (std::size_t m : rest) {
+            const std::size_t len = writer.rowLength(maps_[m].content);
+            if (!host.fits(len)) {
+                hosts.push_back({PageNumber(nextPage_++), current});
+                current.clear();
+                host.take();
+            }
+            host.add(std::vector<std::uint8_t>(len));
+            current.push_back(m);
+        }
+        if (!current.empty()) hosts.push_back({PageNumber(nextPage_++), current});
+    }
+    for (auto& [page, members] : hosts) {
+        DataPageBuilder host(layout_, 0);
+        for (std::size_t m : members) {
+            std::vector<PageNumber> bitmapPages;
+            const auto contents = writer.bitmapPageContents(maps_[m].content);
+            for (const auto& bitmap : contents) {
+                const PageNumber n(nextPage_++);
+                writePage(n, bitmap);
+                bitmapPages.push_back(n);
+            }
+            maps_[m].location = RowPointer(page, host.add(writer.encodeRow(maps_[m].content, bitmapPages)));
+        }
+        writePage(page, host.take());
+    }
+}
+
+void Compactor::writeDefinitions() {
+    for (TableWork& t : tables_) {
+        TableDefinitionWriter& w = *t.writer;
+        w.setTableMaps(maps_[t.ownedMap].location, maps_[t.freeMap].location);
+        for (std::size_t i = 0; i < t.indexMaps.size(); ++i) w.setIndexTree(i, maps_[t.indexMaps[i]].location, t.indexRoots[i]);
+        for (std::size_t i = 0; i < t.longValueMaps.size(); ++i)
+            w.setLongValueMaps(i, maps_[t.longValueMaps[i].first].location, maps_[t.longValueMaps[i].second].location);
+        w.remapRelatedTables([this](PageNumber old) { return mapId(old); });
+        const auto pages = w.pages(t.newPages);
+        for (std::size_t i = 0; i < pages.size(); ++i) writePage(t.newPages[i], pages[i]);
+    }
+}
+
+void Compactor::writeGlobalMap() {
+    // Row 0: free pages (none inside the file, every page past its end); row 1,
+    // of unknown meaning, an all-zero inline map like most files have.
+    const std::size_t maxRow = DataPageBuilder::maxRowLength(layout_);
+    const std::size_t inlineLimit = (maxRow - 2) / 2 - 5;
+    const UsageMapWriter writer(layout_, inlineLimit);
+    UsageMapContent content{{}, nextPage_};
+    // Bitmap pages of a reference map come at the end; they count as pages too.
+    for (int round = 0; round < 4; ++round) {
+        const std::uint32_t total = nextPage_ + static_cast<std::uint32_t>(writer.bitmapPageCount(content));
+        if (content.setBeyond == total) break;
+        content.setBeyond = total;
+    }
+    std::vector<PageNumber> bitmapPages;
+    for (const auto& bitmap : writer.bitmapPageContents(content)) {
+        const PageNumber n(nextPage_++);
+        writePage(n, bitmap);
+        bitmapPages.push_back(n);
+    }
+    if (nextPage_ != content.setBeyond)
+        throw JetError(ErrorKind::InvalidArgument, "Erro interno ao montar o mapa de uso global",
+                       "global map size did not settle");
+    DataPageBuilder page(layout_, kGlobalMapOwner);
+    const std::vector<std::uint8_t> row0 = writer.encodeRow(content, bitmapPages);
+    page.add(row0);
+    const std::size_t zeroBitmap = writer.isInline(content) ? row0.size() - 5 : writer.minimumInlineBitmap();
+    page.add(std::vector<std::uint8_t>(5 + zeroBitmap, 0));
+    writePage(kGlobalMapPage, page.take());
+}
+
+void Compactor::verify(const CompactResult& result) {
+    report("Verificando", 0, result.tables);
+    std::unique_ptr<Database> out = Database::open(destination_);
+    if (out->tables().size() != db_->tables().size())
+        throw refusal("O banco compactado não tem as mesmas tabelas do original", "table count differs");
+    std::vector<Value> values;
+    std::size_t n = 0;
+    for (const TableEntry& entry : out->tables()) {
+        auto it = sourceRowCounts_.find(entry.name());
+        if (it == sourceRowCounts_.end() || !entry.definition)
+            throw refusal("O banco compactado não tem a tabela " + entry.name() + " como o original",
+                          "table missing or unreadable in the output");
+        std::uint64_t rows = 0;
+        TableCursor cursor = out->cursor(entry);
+        while (cursor.next()) {
+            cursor.values(values);
+            ++rows;
+        }
+        if (rows != it->second)
+            throw refusal("O banco compactado tem " + std::to_string(rows) + " linhas na tabela " + entry.name() +
+                              " em vez de " + std::to_string(it->second),
+                          "row count differs after compaction");
+        report("Verificando", ++n, result.tables);
+    }
+    if (options_.checkResult) {
+        CheckOptions check;
+        check.verifyIndexKeys = false;  // index keys were copied or encoded by the same encoder
+        const CheckReport r = Checker(*out, check).run();
+        for (const Finding& f : r.findings)
+            if (f.kind == FindingClass::Damage)
+                throw refusal("O banco compactado não passou na verificação: " + f.describe(),
+                              "checker found damage in the output: " + f.code);
+        if (r.freePages != 0 || r.leakedPages != 0)
+            throw refusal("O banco compactado ainda tem páginas livres ou perdidas",
+                          "output has free or leaked pages");
+    }
+}
+
+CompactResult Compactor::run() {
+    report("Abrindo", 0, 0);
+    db_ = Database::open(source_);
+    layout_ = db_->layout();
+    const DatabaseHeader& header = db_->header();
+    CompactResult result;
+    result.sourceBytes = db_->file().fileSize();
+    result.sourcePages = db_->pageCount();
+
+    prepareTables();
+    assignDefinitionPages();
+    out_ = std::make_unique<OutputFile>(destination_, layout_.pageSize, header.isEncoded() ? header.databaseKey : 0);
+    // Page 0 as stored: nothing on it refers to pages, and its masked settings stay as they are.
+    const std::vector<std::uint8_t> page0 = db_->file().readAt(0, layout_.pageSize);
+    if (page0.size() != layout_.pageSize) throw refusal("A página 0 está incompleta", "short page 0");
+    writePage(PageNumber(0), page0);
+
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+        report("Copiando tabelas", i, tables_.size());
+        copyTable(tables_[i]);
+    }
+    report("Gravando definições", tables_.size(), tables_.size());
+    placeMaps();
+    writeDefinitions();
+    writeGlobalMap();
+    out_->finish(nextPage_);
+
+    result.outputPages = nextPage_;
+    result.outputBytes = std::uint64_t{nextPage_} * layout_.pageSize;
+    result.tables = tables_.size();
+    result.rows = rowsCopied_;
+    verify(result);
+    out_->commit();
+    return result;
+}
+
+}  // namespace
+
+CompactResult compactDatabase(const std::string& source, const std::string& destination,
+                              const CompactOptions& options) {
+    Compactor compactor(source, destination, options);
+    return compactor.run();
+}
+
+}  // namespace jet

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace jet {
+
+// Progress of a compaction: a short Portuguese phase name, and work done / total
+// (in source pages or rows; total 0 when unknown).
+using CompactProgress = std::function<void(const std::string& phase, std::uint64_t done, std::uint64_t total)>;
+
+struct CompactOptions {
+    CompactProgress progress;
+    // Run the full checker over the result before accepting it (on top of the
+    // comparison of tables and row counts, which always runs).
+    bool checkResult = true;
+};
+
+struct CompactResult {
+    std::uint64_t sourceBytes = 0;
+    std::uint64_t outputBytes = 0;
+    std::uint32_t sourcePages = 0;
+    std::uint32_t outputPages = 0;
+    std::size_t tables = 0;
+    std::uint64_t rows = 0;
+};
+
+// Writes a compacted copy of the database `source` to `destination` (which must
+// not exist): same format version and page-0 settings, every table with its live
+// rows in primary-key order (physical order without one), long values, indexes
+// rebuilt as full trees, fresh usage maps, recomputed statistics, AutoNumber
+// counters set to the highest value left, no free or leaked page. Table Ids change
+// with their definition pages and are rewritten wherever the catalog and system
+// tables store them. The source is only read. The result is flushed, read back and
+// checked before returning; on any failure no destination file is left and a
+// JetError is thrown.
+CompactResult compactDatabase(const std::string& source, const std::string& destination,
+                              const CompactOptions& options = {});
+
+}  // namespace jet
