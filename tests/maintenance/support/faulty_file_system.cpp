@@ -116,8 +116,9 @@ int FaultyFileSystem::handleStatus(int handle, FileStatus& out) {
 void FaultyFileSystem::takeOwnership(int handle, const FileStatus& original) { real_.takeOwnership(handle, original); }
 
 int FaultyFileSystem::flush(int handle) {
-    if (const int e = gate(Call::Flush, pathOf(handle))) return e;
-    return real_.flush(handle);
+    // Logged, not carried out: no test can pull the power, and thousands of
+    // real flushes would make the sweeps crawl.
+    return gate(Call::Flush, pathOf(handle));
 }
 
 int FaultyFileSystem::close(int handle) {

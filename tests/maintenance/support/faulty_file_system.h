@@ -14,6 +14,7 @@ namespace testing_support {
 // The real file system with a switch on every call: a rule decides, from the
 // call's ordinal, kind and path, whether the call fails with a given errno
 // value instead of running. Every call is also logged as "kind path".
+// Flushes are logged but not carried out.
 class FaultyFileSystem : public maintenance::FileSystem {
 public:
     enum class Call {
