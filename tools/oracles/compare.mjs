@@ -98,10 +98,6 @@ export function sameValue(a, b, type, printedBy) {
 
 const show = (v) => (typeof v === "string" && v.length > 80 ? JSON.stringify(v.slice(0, 80)) + `…(${v.length} chars)` : JSON.stringify(v));
 
-function rowKey(row) {
-  return JSON.stringify(row);
-}
-
 function compareTables(name, ta, tb, opts, report) {
   const { limitsA, limitsB } = opts;
   if (ta.columns.length !== tb.columns.length) {
@@ -110,35 +106,65 @@ function compareTables(name, ta, tb, opts, report) {
   }
   for (let c = 0; c < ta.columns.length; c++) {
     const [ca, cb] = [ta.columns[c], tb.columns[c]];
-    if (ca.name !== cb.name || ca.type !== cb.type) {
-      report.diff(`${name}: column ${c} is ${ca.name}:${ca.type} in A, ${cb.name}:${cb.type} in B`);
-      return;
+    if (ca.name === cb.name && ca.type === cb.type) continue;
+    const exception = ca.name === cb.name &&
+      [...opts.valueLimitsB, ...opts.valueLimitsA].find((l) => l.covers && l.covers(name, ca.name));
+    if (exception) {
+      report.accept(exception.id, `${name}.${ca.name} type ${ca.type} in A, ${cb.type} in B`);
+      continue;
     }
+    report.diff(`${name}: column ${c} is ${ca.name}:${ca.type} in A, ${cb.name}:${cb.type} in B`);
+    return;
   }
   if (ta.rows.length !== tb.rows.length) {
     report.diff(`${name}: ${ta.rows.length} rows in A, ${tb.rows.length} in B`);
     return;
   }
-  let rowsA = ta.rows;
-  let rowsB = tb.rows;
-  if (opts.anyOrder) {
-    rowsA = [...rowsA].sort((x, y) => (rowKey(x) < rowKey(y) ? -1 : 1));
-    rowsB = [...rowsB].sort((x, y) => (rowKey(x) < rowKey(y) ? -1 : 1));
-  }
-  for (let r = 0; r < rowsA.length; r++) {
+  // Each row's findings: values that differ, and differences a reader limit accounts for.
+  const compareRows = (rowA, rowB) => {
+    const diffs = [];
+    const accepted = [];
     for (let c = 0; c < ta.columns.length; c++) {
       const { name: column, type } = ta.columns[c];
-      const [a, b] = [rowsA[r][c], rowsB[r][c]];
-      report.values++;
+      const [a, b] = [rowA[c], rowB[c]];
       if (sameValue(a, b, type, limitsB)) continue;
       const where = { table: name, column, type };
-      const accepted = opts.valueLimitsB.find((l) => l.accepts(b, a, where, limitsA)) ||
+      const limit = opts.valueLimitsB.find((l) => l.accepts(b, a, where, limitsA)) ||
         opts.valueLimitsA.find((l) => l.accepts(a, b, where, limitsB));
-      if (accepted) {
-        report.accept(accepted.id, `${name}.${column} row ${r}`);
-      } else {
-        report.diff(`${name}.${column} (${type}) row ${r}: A=${show(a)} B=${show(b)}`);
+      if (limit) accepted.push({ limit, column });
+      else diffs.push(`${name}.${column} (${type})`, a, b);
+    }
+    return { diffs, accepted };
+  };
+  const pairs = ta.rows.map((row, r) => [r, r]);
+  if (opts.anyOrder) {
+    // Rows that differ at the same position are paired again with any unpaired row they
+    // equal: the readers put a moved (overflow) row where its bytes live, Access where its
+    // pointer is.
+    const unmatchedA = pairs.map(([r]) => r)
+      .filter((r) => compareRows(ta.rows[r], tb.rows[r]).diffs.length > 0);
+    const freeB = new Set(unmatchedA);
+    const partner = new Map();
+    for (const ra of unmatchedA) {
+      for (const rb of freeB) {
+        if (compareRows(ta.rows[ra], tb.rows[rb]).diffs.length > 0) continue;
+        partner.set(ra, rb);
+        freeB.delete(rb);
+        report.reordered++;
+        break;
       }
+    }
+    // Whatever is left is paired in order, and reported.
+    const leftB = [...freeB];
+    for (const ra of unmatchedA) pairs[ra] = [ra, partner.has(ra) ? partner.get(ra) : leftB.shift()];
+  }
+  for (const [ra, rb] of pairs) {
+    report.values += ta.columns.length;
+    const { diffs, accepted } = compareRows(ta.rows[ra], tb.rows[rb]);
+    const at = ra === rb ? `row ${ra}` : `row ${ra} (B row ${rb})`;
+    for (const { limit, column } of accepted) report.accept(limit.id, `${name}.${column} ${at}`);
+    for (let i = 0; i < diffs.length; i += 3) {
+      report.diff(`${diffs[i]} ${at}: A=${show(diffs[i + 1])} B=${show(diffs[i + 2])}`);
     }
   }
 }
@@ -153,7 +179,7 @@ function main(argv) {
     return 2;
   }
   const report = {
-    values: 0, diffs: 0, accepted: new Map(), lines: [],
+    values: 0, diffs: 0, reordered: 0, accepted: new Map(), lines: [],
     diff(line) {
       this.diffs++;
       if (this.diffs <= opts.maxReport) this.lines.push(`DIFF ${line}`);
@@ -185,6 +211,7 @@ function main(argv) {
   for (const [id, { count, first }] of report.accepted) {
     console.log(`accepted ${count} × ${id} (first: ${first})`);
   }
+  if (report.reordered > 0) console.log(`${report.reordered} rows matched at another position (--any-order)`);
   console.log(`${names.length} tables, ${report.values} values compared: ` +
     `${report.diffs === 0 ? "no differences" : `${report.diffs} differences`}`);
   return report.diffs === 0 ? 0 : 1;

@@ -92,11 +92,13 @@ export function openingLimit(reader, error, table) {
   return OPENING_LIMITS[reader].find((l) => l.accepts(error, table)) ?? null;
 }
 
-// Differences known for one corpus file only (tools/oracles/corpus_exceptions.json).
+// Differences known for one corpus file only (tools/oracles/corpus_exceptions.json): any
+// value, and the column's type, of the listed columns, from the listed readers.
 export function fileExceptions(all, corpusFile, reader) {
   if (!reader) return [];
   return (all[corpusFile] ?? []).filter((e) => e.readers.includes(reader)).map((e) => ({
     id: `${reader}: ${e.table}.{${e.columns.join(",")}} of ${corpusFile}: ${e.why}`,
+    covers: (table, column) => table === e.table && e.columns.includes(column),
     accepts: (oracle, ref, { table, column }) => table === e.table && e.columns.includes(column),
   }));
 }
