@@ -1,0 +1,82 @@
+// Compaction of every corpus file: the output opens, checks without damage, holds
+// the same tables with the same rows and values (Id columns mapped one to one),
+// has no free page, and compacting it again, or compacting the source twice,
+// gives byte-identical files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "compact_test_support.h"
+#include "corpus_files.h"
+#include "jet/checker.h"
+#include "jet/compactor.h"
+#include "jet/database.h"
+
+namespace {
+
+using jet_test::ManifestEntry;
+
+class CompactCorpus : public ::testing::TestWithParam<ManifestEntry> {};
+
+bool openable(const std::string& path) {
+    try {
+        jet::Database::open(path);
+        return true;
+    } catch (const jet::JetError&) {
+        return false;
+    }
+}
+
+TEST_P(CompactCorpus, OutputKeepsEveryValueAndCompactsToItself) {
+    const std::string source = jet_test::corpusFile(GetParam().file);
+    if (!openable(source)) GTEST_SKIP() << "the reader refuses this file (encrypted or unsupported)";
+    jet_test::ScratchDir dir;
+    const std::string first = dir.file("first.mdb");
+    const std::string again = dir.file("again.mdb");
+    const std::string second = dir.file("second.mdb");
+    const auto sourceBytes = jet_test::fileBytes(source);
+
+    jet::CompactResult result;
+    ASSERT_NO_THROW(result = jet::compactDatabase(source, first)) << GetParam().file;
+    EXPECT_EQ(jet_test::fileBytes(source), sourceBytes) << "the source must not change";
+    EXPECT_LE(result.outputPages, result.sourcePages);
+    EXPECT_EQ(std::filesystem::file_size(first), result.outputBytes);
+
+    auto before = jet::Database::open(source);
+    auto after = jet::Database::open(first);
+    EXPECT_EQ(after->header().version, before->header().version);
+    ASSERT_EQ(after->tables().size(), before->tables().size());
+    const auto ids = jet_test::tableIdMap(*before, *after);
+    std::set<std::int32_t> newIds;
+    for (const auto& [oldId, newId] : ids) EXPECT_TRUE(newIds.insert(newId).second) << "Ids must map one to one";
+    for (const jet::TableEntry& t : before->tables()) {
+        const jet::TableEntry* o = after->findTable(t.name());
+        ASSERT_NE(o, nullptr) << t.name();
+        ASSERT_TRUE(o->definition.has_value()) << t.name();
+        EXPECT_EQ(jet_test::tableRows(*after, *o, {}), jet_test::tableRows(*before, t, ids)) << t.name();
+        EXPECT_EQ(o->definition->rowCount, jet_test::tableRows(*after, *o, {}).size()) << t.name();
+    }
+
+    jet::CheckOptions options;
+    const jet::CheckReport report = jet::Checker(*after, options).run();
+    for (const jet::Finding& f : report.findings)
+        EXPECT_NE(f.kind, jet::FindingClass::Damage) << f.describe() << " [" << f.code << "]";
+    EXPECT_EQ(report.freePages, 0u);
+    EXPECT_EQ(report.leakedPages, 0u);
+
+    ASSERT_NO_THROW(jet::compactDatabase(first, second));
+    EXPECT_TRUE(jet_test::fileBytes(second) == jet_test::fileBytes(first)) << "compacting the output changed it";
+    ASSERT_NO_THROW(jet::compactDatabase(source, again));
+    EXPECT_TRUE(jet_test::fileBytes(again) == jet_test::fileBytes(first)) << "two runs differ";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CompactCorpus, ::testing::ValuesIn(jet_test::readManifest()),
+                         [](const ::testing::TestParamInfo<ManifestEntry>& info) {
+                             std::string name = info.param.file;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace
