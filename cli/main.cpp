@@ -2,6 +2,7 @@
 #include <iostream>
 #include <vector>
 
+#include "check_commands.h"
 #include "command_line.h"
 #include "inspect_commands.h"
 #include "procedure_command.h"
@@ -14,6 +15,7 @@ namespace {
 //   {"info", "info ARQUIVO", "mostra ...", cli::runInfo},
 const std::vector<cli::Subcommand>& registeredSubcommands() {
     static const std::vector<cli::Subcommand> subcommands = {
+        {"check", "check ARQUIVO", "verifica a integridade do banco de dados e lista os problemas", cli::runCheck},
         {"info", "info ARQUIVO", "mostra versão, páginas, tabelas e o espaço que a compactação recuperaria", cli::runInfo},
         {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
     };

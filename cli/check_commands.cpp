@@ -1,0 +1,48 @@
+#include "check_commands.h"
+
+#include <iostream>
+
+#include "jet/checker.h"
+#include "jet/jet_error.h"
+
+namespace cli {
+
+int runCheck(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return runCheck(args, std::cout, std::cerr);
+}
+
+int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+        err << "uso: compactar check ARQUIVO\n";
+        return 2;
+    }
+    const std::string& path = args[0];
+    jet::CheckReport report;
+    try {
+        report = jet::checkDatabase(path);
+    } catch (const jet::JetError& e) {
+        err << "compactar: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        err << "compactar: não foi possível verificar " << path << ": " << e.what() << "\n";
+        return 2;
+    }
+    for (const jet::Finding& f : report.findings) out << f.describe() << "  {" << f.code << "}\n";
+    out << "Verificadas " << report.tablesChecked << " tabelas, " << report.rowsChecked << " linhas e "
+        << report.indexesChecked << " índices em " << report.pageCount << " páginas (" << report.freePages
+        << " livres, " << report.leakedPages << " perdidas).\n";
+    const std::size_t damage = report.count(jet::FindingClass::Damage);
+    out << "Danos: " << damage << "; vazamentos de espaço: " << report.count(jet::FindingClass::SpaceLeak)
+        << "; estatísticas desatualizadas: " << report.count(jet::FindingClass::StaleStatistic)
+        << "; não verificados: " << report.count(jet::FindingClass::Unverified) << ".\n";
+    if (damage > 0) {
+        out << "O banco de dados está danificado.\n";
+        return 1;
+    }
+    out << "Nenhum dano encontrado.\n";
+    return 0;
+}
+
+}  // namespace cli

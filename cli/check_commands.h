@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// `compactar check ARQUIVO`: every finding of the integrity check, one a line.
+// Exit status 0 with no damage, 1 with damage, 2 when the file cannot be read at all.
+int runCheck(int argc, char** argv);
+int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace cli
