@@ -690,8 +690,9 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
         ctx_.add(Finding{FindingClass::StaleStatistic, "index_distinct_stale",
                          "o índice registra " + std::to_string(ix.distinctKeys) + " chaves distintas, mas tem " +
                              std::to_string(distinct),
-                         t_.tdefPage.value, std::nullopt, std::nullopt, t_.name, name,
-                         static_cast<std::int64_t>(distinct)});
+                         t_.tdefPage.value, std::nullopt,
+                         ctx_.layout().tdefHeaderEnd + ix.number * ctx_.layout().indexStatisticsSize + 4, t_.name,
+                         name, static_cast<std::int64_t>(distinct)});
     }
 }
 

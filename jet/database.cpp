@@ -142,6 +142,31 @@ TableCursor Database::cursor(const TableDefinition& definition) {
 
 UsageMap Database::globalFreeMap() { return UsageMap::read(*file_, layout_, RowPointer(PageNumber(1), 0)); }
 
+std::vector<ComplexColumnInfo> Database::complexColumns() {
+    std::vector<ComplexColumnInfo> out;
+    const TableEntry* t = findTable("MSysComplexColumns");
+    if (!t || !t->definition) return out;
+    const TableDefinition& d = *t->definition;
+    const Column* id = d.findColumn("ComplexID");
+    const Column* name = d.findColumn("ColumnName");
+    const Column* conceptual = d.findColumn("ConceptualTableID");
+    const Column* flat = d.findColumn("FlatTableID");
+    const Column* typeObject = d.findColumn("ComplexTypeObjectID");
+    if (!id || !name || !conceptual || !flat || !typeObject) return out;
+    auto page = [](const Value& v) { return PageNumber(static_cast<std::uint32_t>(valueOr<std::int32_t>(v, 0))); };
+    TableCursor cur = cursor(*t);
+    while (cur.next()) {
+        ComplexColumnInfo c;
+        c.complexId = static_cast<std::uint32_t>(valueOr<std::int32_t>(cur.value(id->blockIndex), 0));
+        c.columnName = valueOr<std::string>(cur.value(name->blockIndex), std::string());
+        c.conceptualTable = page(cur.value(conceptual->blockIndex));
+        c.flatTable = page(cur.value(flat->blockIndex));
+        c.complexTypeObject = page(cur.value(typeObject->blockIndex));
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
 std::optional<PropertyBlob> Database::properties(const CatalogEntry& entry) {
     const Column* lvProp = catalogDefinition_.findColumn("LvProp");
     if (!lvProp) return std::nullopt;

@@ -17,6 +17,15 @@
 
 namespace jet {
 
+// One row of MSysComplexColumns: a complex column and the tables behind it.
+struct ComplexColumnInfo {
+    std::uint32_t complexId = 0;     // = Column::complexId of the owning column
+    std::string columnName;
+    PageNumber conceptualTable;      // TDEF of the table that owns the column
+    PageNumber flatTable;            // TDEF of the hidden f_... table with the values
+    PageNumber complexTypeObject;    // TDEF of the MSysComplexType_* template
+};
+
 // A local table found through the catalog, with its definition when it parses.
 struct TableEntry {
     CatalogEntry catalog;
@@ -57,6 +66,9 @@ public:
     UsageMap globalFreeMap();
 
     ValueDecoder& values() { return *values_; }
+
+    // Complex columns (ACE), from MSysComplexColumns; empty for files without it.
+    std::vector<ComplexColumnInfo> complexColumns();
 
     // The LvProp blob of a catalog object, decoded; nullopt when it has none.
     std::optional<PropertyBlob> properties(const CatalogEntry& entry);

@@ -1,0 +1,203 @@
+#include "jet/repair.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "jet/byte_order.h"
+#include "jet/checker.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/rc4.h"
+
+namespace jet {
+
+namespace {
+
+namespace num = repair_error_number;
+
+// Findings repair knows how to mend for certain.
+bool mendable(const Finding& f) {
+    return f.code == "row_count_stale" || f.code == "index_distinct_stale" || f.code == "autonumber_below_max" ||
+           f.code == "used_page_marked_free";
+}
+
+[[noreturn]] void failOpen(const JetError& e, const std::string& path) {
+    switch (e.kind()) {
+        case ErrorKind::Io:
+            if (!std::filesystem::exists(path))
+                throw RepairError(num::FileNotFound, "Não foi possível localizar o arquivo '" + path + "'.");
+            throw RepairError(num::CannotOpenFile, "Não foi possível abrir o arquivo '" + path + "': " + e.what());
+        case ErrorKind::NotDatabase:
+        case ErrorKind::Unsupported:
+            throw RepairError(num::UnrecognisedFormat,
+                              "Formato de banco de dados não reconhecido '" + path + "'. " + e.what());
+        case ErrorKind::Encrypted:
+            throw RepairError(num::EncryptedOrPassword, "O banco de dados '" + path +
+                                                            "' está protegido por senha e criptografado; não pode ser reparado.");
+        default:
+            throw RepairError(num::DatabaseDamaged, "Não foi possível abrir o banco de dados '" + path +
+                                                        "': o arquivo está danificado. " + e.what());
+    }
+}
+
+// The page and in-page offset of byte `logical` of a table definition whose pages are
+// `chain`: the first page in full, then each continuation page after its 8-byte header.
+std::pair<PageNumber, std::size_t> definitionByte(const std::vector<PageNumber>& chain, std::size_t pageSize,
+                                                  std::size_t logical) {
+    if (logical < pageSize) return {chain.at(0), logical};
+    const std::size_t rest = logical - pageSize;
+    const std::size_t per = pageSize - 8;
+    return {chain.at(1 + rest / per), 8 + rest % per};
+}
+
+// Pages to rewrite, decoded, with the database key to encode them again.
+class PagePatches {
+public:
+    PagePatches(Database& db) : db_(db) {}
+
+    std::vector<std::uint8_t>& page(PageNumber n) {
+        auto it = pages_.find(n.value);
+        if (it != pages_.end()) return it->second;
+        PageRef ref = db_.file().page(n);
+        return pages_.emplace(n.value, ref->bytes).first->second;
+    }
+
+    void write(const std::string& path) const {
+        if (pages_.empty()) return;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw RepairError(num::CannotOpenFile,
+                              "Não foi possível abrir o arquivo '" + path + "' para gravação: " + std::strerror(errno));
+        const std::size_t size = db_.file().pageSize();
+        const std::uint32_t key = db_.header().isEncoded() ? db_.header().databaseKey : 0;
+        for (const auto& [n, bytesOfPage] : pages_) {
+            std::vector<std::uint8_t> out = bytesOfPage;
+            if (key != 0 && n != 0) rc4Apply(key ^ n, out);
+            std::size_t done = 0;
+            while (done < size) {
+                const ssize_t w = ::pwrite(fd, out.data() + done, size - done,
+                                           static_cast<off_t>(std::uint64_t{n} * size + done));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) {
+                    const int err = errno;
+                    ::close(fd);
+                    throw RepairError(num::DiskIo, "Erro de disco ao gravar a página " + std::to_string(n) + " de '" +
+                                                       path + "': " + std::strerror(err));
+                }
+                done += static_cast<std::size_t>(w);
+            }
+        }
+        if (::fsync(fd) != 0) {
+            const int err = errno;
+            ::close(fd);
+            throw RepairError(num::DiskIo, "Erro de disco ao gravar '" + path + "': " + std::strerror(err));
+        }
+        ::close(fd);
+    }
+
+    bool empty() const { return pages_.empty(); }
+
+private:
+    Database& db_;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
+};
+
+// Clears page `p`'s bit in the global free map (page 1 row 0). False when the map
+// has no bit for it (outside an inline map's range, or a range without bitmap page).
+bool markUsed(Database& db, PagePatches& patches, PageNumber p) {
+    std::vector<std::uint8_t>& page1 = patches.page(PageNumber(1));
+    const FormatLayout& layout = db.layout();
+    const std::uint16_t rows = bytes::u16le(page1, layout.dataRowCount);
+    if (rows < 1) return false;
+    const std::size_t start = bytes::u16le(page1, layout.dataRowTable) & row_flag::OffsetMask;
+    if (start >= page1.size() || page1.size() - start < 5) return false;
+    const std::span<std::uint8_t> row(page1.data() + start, page1.size() - start);
+    if (row[0] == 0) {
+        const std::uint32_t first = bytes::u32le(row, 1);
+        if (p.value < first) return false;
+        const std::uint64_t bit = p.value - first;
+        if (5 + bit / 8 >= row.size()) return false;
+        row[5 + bit / 8] = static_cast<std::uint8_t>(row[5 + bit / 8] & ~(1u << (bit % 8)));
+        return true;
+    }
+    if (row[0] == 1) {
+        const std::uint64_t perPage = (layout.pageSize - 4) * 8;
+        const std::size_t j = p.value / perPage;
+        if (1 + 4 * j + 4 > row.size()) return false;
+        const PageNumber bitmap(bytes::u32le(row, 1 + 4 * j));
+        if (bitmap.isNull() || bitmap.value >= db.pageCount()) return false;
+        std::vector<std::uint8_t>& bp = patches.page(bitmap);
+        const std::uint64_t bit = p.value - j * perPage;
+        bp[4 + bit / 8] = static_cast<std::uint8_t>(bp[4 + bit / 8] & ~(1u << (bit % 8)));
+        return true;
+    }
+    return false;
+}
+
+std::string damageDescription(const Finding& f) {
+    std::string what;
+    if (!f.table.empty()) what = "A tabela " + f.table + " está danificada";
+    else what = "O banco de dados está danificado";
+    std::string where;
+    if (f.page) where += "página " + std::to_string(*f.page);
+    if (f.row) where += (where.empty() ? "" : ", ") + std::string("linha ") + std::to_string(*f.row);
+    if (!f.index.empty()) where += (where.empty() ? "" : ", ") + std::string("índice ") + f.index;
+    if (!where.empty()) what += " (" + where + ")";
+    return what + ": " + f.message + ". O reparo não pode corrigir este dano com segurança.";
+}
+
+}  // namespace
+
+void repairDatabase(const std::string& path) {
+    std::unique_ptr<Database> db;
+    try {
+        db = Database::open(path);
+    } catch (const JetError& e) {
+        failOpen(e, path);
+    }
+    CheckOptions options;
+    options.maxFindingsPerKind = static_cast<std::size_t>(-1);  // every stale count is needed
+    const CheckReport report = Checker(*db, options).run();
+
+    for (const Finding& f : report.findings) {
+        if (f.kind == FindingClass::Damage && !mendable(f)) {
+            throw RepairError(f.code == "page_unreadable" || f.code == "file_length" ? num::DatabaseDamaged
+                                                                                     : num::DatabaseDamaged,
+                              damageDescription(f));
+        }
+    }
+
+    PagePatches patches(*db);
+    std::set<std::string> tableNames;
+    for (const Finding& f : report.findings) {
+        if (!mendable(f)) continue;
+        if (f.code == "used_page_marked_free") continue;  // from the full list below
+        if (!f.page || !f.offset || !f.expected) continue;
+        const TableDefinition* def = nullptr;
+        if (*f.page == 2) def = &db->catalogDefinition();
+        for (const TableEntry& t : db->tables())
+            if (t.definition && t.definition->tdefPage.value == *f.page) def = &*t.definition;
+        if (!def) throw RepairError(num::DatabaseDamaged, damageDescription(f));
+        const auto [page, offset] = definitionByte(def->tdefPages, db->file().pageSize(), *f.offset);
+        std::vector<std::uint8_t>& bytesOfPage = patches.page(page);
+        bytes::putU32le(bytesOfPage, offset, static_cast<std::uint32_t>(*f.expected));
+    }
+    for (std::uint32_t p : report.usedPagesMarkedFree) {
+        if (!markUsed(*db, patches, PageNumber(p))) {
+            Finding f;
+            f.page = p;
+            f.message = "a página está em uso mas o mapa global a marca como livre, fora do alcance que o reparo pode corrigir";
+            throw RepairError(num::DatabaseDamaged, damageDescription(f));
+        }
+    }
+    if (patches.empty()) return;
+    patches.write(path);
+}
+
+}  // namespace jet
