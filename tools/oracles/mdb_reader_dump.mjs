@@ -18,23 +18,6 @@ const TYPE_NAMES = {
   bigint: "bigint", datetimextended: "datetime_ext",
 };
 
-// mdb-reader writes extended dates as "YYYY.MM.DD HH:MM:SS.nnnnnnnnn"; the file stores
-// "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSS:FFFFFFF" (days since 0001-01-01, seconds of the day,
-// 100 ns units). Rebuild the stored text so both sides compare in the same form.
-function storedExtendedDate(text) {
-  const m = /^(\d{4})\.(\d{2})\.(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{9})$/.exec(text);
-  if (!m) throw new Error(`unexpected extended date ${JSON.stringify(text)}`);
-  const [, y, mo, d, h, mi, s, nanos] = m.map(Number);
-  const date = new Date(0);
-  date.setUTCFullYear(y, mo - 1, d);
-  const base = new Date(0);
-  base.setUTCFullYear(1, 0, 1);
-  const days = Math.round((date.getTime() - base.getTime()) / 86400000);
-  const seconds = h * 3600 + mi * 60 + s;
-  return `${String(days).padStart(19, "0")}:${String(seconds).padStart(12, "0")}:` +
-    String(Math.floor(nanos / 100)).padStart(7, "0");
-}
-
 function canonicalValue(value, column) {
   if (value === null || value === undefined) return null;
   switch (column.type) {
@@ -46,7 +29,7 @@ function canonicalValue(value, column) {
     case "currency": return fixedDecimal(value, 4);
     case "numeric": return fixedDecimal(value, column.scale ?? 0);
     case "datetime": return formatAccessDays(value);
-    case "datetimextended": return storedExtendedDate(value);
+    case "datetimextended": return value; // the stored text (mdb_reader_hooks.mjs)
     case "repid": return guidBraced(value);
     case "text": case "memo": return value;
     case "binary": case "ole": return Buffer.from(value).toString("hex");
