@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "inspect_commands.h"
@@ -12,24 +13,24 @@ namespace {
 
 std::string corpus(const std::string& relative) { return std::string(COMPACTADOR_CORPUS_DIR) + "/" + relative; }
 
-struct Run {
+struct CommandRun {
     int status = 0;
     std::string out;
     std::string err;
 };
 
-Run info(const std::vector<std::string>& args) {
+CommandRun info(const std::vector<std::string>& args) {
     std::ostringstream out, err;
-    Run r;
+    CommandRun r;
     r.status = cli::runInfo(args, out, err);
     r.out = out.str();
     r.err = err.str();
     return r;
 }
 
-Run dump(const std::vector<std::string>& args) {
+CommandRun dump(const std::vector<std::string>& args) {
     std::ostringstream out, err;
-    Run r;
+    CommandRun r;
     r.status = cli::runDump(args, out, err);
     r.out = out.str();
     r.err = err.str();
@@ -61,7 +62,7 @@ private:
 };
 
 TEST(InfoCommand, DescribesNorthwind) {
-    const Run r = info({corpus("jet3/nwind.mdb")});
+    const CommandRun r = info({corpus("jet3/nwind.mdb")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Versão: Jet3 (Access 97)"), std::string::npos);
     EXPECT_NE(r.out.find("Tamanho da página: 2048 bytes"), std::string::npos);
@@ -75,11 +76,11 @@ TEST(InfoCommand, DescribesNorthwind) {
 }
 
 TEST(InfoCommand, ReportsStaleRowCountsAndRefusesBadInput) {
-    const Run calc = info({corpus("ace14/calcFieldTestV2010.accdb")});
+    const CommandRun calc = info({corpus("ace14/calcFieldTestV2010.accdb")});
     EXPECT_EQ(calc.status, 0) << calc.err;
     EXPECT_NE(calc.out.find("Table1: 4 linhas (a definição diz 3)"), std::string::npos);
 
-    const Run missing = info({"/nonexistent/db.mdb"});
+    const CommandRun missing = info({"/nonexistent/db.mdb"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("Não foi possível abrir"), std::string::npos);
     EXPECT_EQ(info({}).status, 2);
@@ -87,7 +88,7 @@ TEST(InfoCommand, ReportsStaleRowCountsAndRefusesBadInput) {
 }
 
 TEST(DumpCommand, TsvOfOneTableWithEscapesAndNulls) {
-    const Run r = dump({corpus("jet4/DateTestDatabase.mdb"), "--table", "DateTest"});
+    const CommandRun r = dump({corpus("jet4/DateTestDatabase.mdb"), "--table", "DateTest"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto l = lines(r.out);
     ASSERT_EQ(l.size(), 7u);
@@ -96,7 +97,7 @@ TEST(DumpCommand, TsvOfOneTableWithEscapesAndNulls) {
     // A value holding a backslash sequence keeps it distinguishable from a real line break.
     EXPECT_EQ(l[5].substr(l[5].rfind('\t') + 1), "Escaped new line \\\\r\\\\n in field");
 
-    const Run customers = dump({corpus("jet3/nwind.mdb"), "--table", "customers", "--format", "tsv"});
+    const CommandRun customers = dump({corpus("jet3/nwind.mdb"), "--table", "customers", "--format", "tsv"});
     ASSERT_EQ(customers.status, 0);
     const auto c = lines(customers.out);
     ASSERT_EQ(c.size(), 92u);
@@ -105,7 +106,7 @@ TEST(DumpCommand, TsvOfOneTableWithEscapesAndNulls) {
 }
 
 TEST(DumpCommand, JsonCanonicalForm) {
-    const Run r = dump({corpus("jet3/nwind.mdb"), "--table", "Shippers", "--format", "json"});
+    const CommandRun r = dump({corpus("jet3/nwind.mdb"), "--table", "Shippers", "--format", "json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto l = lines(r.out);
     ASSERT_EQ(l.size(), 5u);
@@ -115,18 +116,18 @@ TEST(DumpCommand, JsonCanonicalForm) {
     EXPECT_EQ(l[1], "[1,\"Speedy Express\",\"(503) 555-9831\"],");
     EXPECT_EQ(l[4], "]}");
 
-    const Run money = dump({corpus("jet3/nwind.mdb"), "--table", "Products", "--format", "json"});
+    const CommandRun money = dump({corpus("jet3/nwind.mdb"), "--table", "Products", "--format", "json"});
     ASSERT_EQ(money.status, 0);
     EXPECT_NE(lines(money.out)[1].find(",\"18.0000\","), std::string::npos);
 
-    const Run empty = dump({corpus("jet4/queryTestV2003.mdb"), "--table", "Table1", "--format", "json"});
+    const CommandRun empty = dump({corpus("jet4/queryTestV2003.mdb"), "--table", "Table1", "--format", "json"});
     ASSERT_EQ(empty.status, 0) << empty.err;
     EXPECT_NE(empty.out.find("\"rows\":[]}"), std::string::npos);
 }
 
 TEST(DumpCommand, EveryTableIntoAFolder) {
     TempDir dir;
-    const Run r = dump({corpus("ace14/complexDataTestV2010.accdb"), "--output", dir.path().string(), "--format", "json"});
+    const CommandRun r = dump({corpus("ace14/complexDataTestV2010.accdb"), "--output", dir.path().string(), "--format", "json"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
@@ -143,7 +144,7 @@ TEST(DumpCommand, EveryTableIntoAFolder) {
 }
 
 TEST(DumpCommand, FileNamesEscapeReversibly) {
-    for (const std::string name : {"a/b", ".hidden", "50% off", std::string("tab\there"), std::string("nul\0x", 5),
+    for (const std::string& name : {std::string("a/b"), std::string(".hidden"), std::string("50% off"), std::string("tab\there"), std::string("nul\0x", 5),
                                    std::string("back\\slash"), std::string("Umsätze")}) {
         const std::string escaped = cli::escapeFileName(name);
         EXPECT_EQ(escaped.find('/'), std::string::npos) << escaped;
@@ -160,7 +161,7 @@ TEST(DumpCommand, UsageErrorsAndMissingTables) {
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb")}).status, 2);
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb"), "--table"}).status, 2);
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb"), "--table", "Customers", "--format", "xml"}).status, 2);
-    const Run missing = dump({corpus("jet3/nwind.mdb"), "--table", "NoSuchTable"});
+    const CommandRun missing = dump({corpus("jet3/nwind.mdb"), "--table", "NoSuchTable"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("NoSuchTable"), std::string::npos);
 }
