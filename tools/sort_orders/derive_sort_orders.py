@@ -25,6 +25,19 @@ from jetscan import JetFile, index_entries, decode_jet4_text, FIXED_SIZES  # noq
 import sort_rules  # noqa: E402
 
 
+class Pair:
+    __slots__ = ('value', 'key', 'source', 'partial')
+
+    def __init__(self, value, key, source, partial):
+        self.value, self.key, self.source, self.partial = value, key, source, partial
+
+    def __iter__(self):
+        return iter((self.value, self.key, self.source))
+
+    def matches(self, encoded):
+        return self.key.startswith(encoded) if self.partial else self.key == encoded
+
+
 def collect(corpus):
     """pairs[family] = list of (value as tuple of units/bytes, key without flag byte, source)."""
     pairs = defaultdict(list)
@@ -33,33 +46,36 @@ def collect(corpus):
         for tp in f.tdef_pages():
             t = f.tdef(tp)
             for ix in t.indexes:
-                # The text column must be the last one, after fixed-size columns whose
-                # segments have a known length (flag byte + value, or the flag alone for NULL).
-                num, flag = ix.cols[-1]
-                col = t.by_num.get(num)
-                if col is None or col.type != 0x0A:
-                    continue
-                lead = [t.by_num.get(n) for n, _ in ix.cols[:-1]]
-                if any(c is None or c.type not in FIXED_SIZES or c.type in (1, 0xF) for c in lead):
-                    continue
-                if f.jet3:
-                    family = 'general97'
-                else:
-                    family = 'general' if col.sort_version == 1 else 'general_legacy'
-                    if flag != 1:
-                        continue  # descending Jet4+ text: the assembly rule is unverified
-                for key, pg, r in index_entries(f, ix):
-                    row = f.row_bytes(pg, r)
-                    v = t.value(row, col)
-                    if v is None or not key:
+                # A text column after fixed-size columns only, whose segments have a known
+                # length (flag byte + value, or the flag alone for NULL). When more columns
+                # follow, the pair is partial: the rebuilt key must be a prefix of the stored one.
+                for pos, (num, flag) in enumerate(ix.cols):
+                    col = t.by_num.get(num)
+                    if col is None or col.type != 0x0A:
                         continue
-                    skip = sum(1 if t.value(row, c) is None else 1 + FIXED_SIZES[c.type] for c in lead)
-                    key = key[skip:]
-                    if flag != 1:
-                        key = bytes(255 - b for b in key)
-                    key = key[1:]
-                    value = tuple(v) if f.jet3 else tuple(decode_jet4_text(v))
-                    pairs[family].append((value, key, os.path.basename(path)))
+                    lead = [t.by_num.get(n) for n, _ in ix.cols[:pos]]
+                    if any(c is None or c.type not in FIXED_SIZES or c.type in (1, 0xF) for c in lead):
+                        break
+                    partial = pos + 1 < len(ix.cols)
+                    if f.jet3:
+                        family = 'general97'
+                    else:
+                        family = 'general' if col.sort_version == 1 else 'general_legacy'
+                        if flag != 1:
+                            break  # descending Jet4+ text: the assembly rule is unverified
+                    for key, pg, r in index_entries(f, ix):
+                        row = f.row_bytes(pg, r)
+                        v = t.value(row, col)
+                        if v is None or not key:
+                            continue
+                        skip = sum(1 if t.value(row, c) is None else 1 + FIXED_SIZES[c.type] for c in lead)
+                        key = key[skip:]
+                        if flag != 1:
+                            key = bytes(255 - b for b in key)
+                        key = key[1:]
+                        value = tuple(v) if f.jet3 else tuple(decode_jet4_text(v))
+                        pairs[family].append(Pair(value, key, os.path.basename(path), partial))
+                    break
     return pairs
 
 
@@ -106,7 +122,10 @@ def unknown_chars(family, value, table):
 
 def seed(family, pairs, table):
     votes = defaultdict(set)
-    for value, key, _ in pairs:
+    for pair in pairs:
+        if pair.partial:
+            continue
+        value, key = pair.value, pair.key
         v = list(value)
         while v and v[-1] == 0x20:
             v.pop()
@@ -125,6 +144,130 @@ def seed(family, pairs, table):
             table[c] = ('simple', next(iter(bs)))
 
 
+def parse_general_key(key):
+    """Splits a Jet4+ text key into inline bytes, extra items and unprintable records.
+
+    Returns None for keys this parser does not understand (international-extended
+    flags, modifiers), which then only take part through the per-value search."""
+    if not key.endswith(b'\x00'):
+        return None
+    end = key.index(b'\x01') if b'\x01' in key else -1
+    if end < 0:
+        return None
+    inline, rest = key[:end], key[end + 1:-1]
+    records = []
+    if b'\x01\x01\x01' in rest:
+        cut = rest.index(b'\x01\x01\x01')
+        extra, tail = rest[:cut], rest[cut + 3:]
+        # Records: u16 0x8000 | (7 + 4p), 0x06, then one code byte (two when the next
+        # record cannot start right after it).
+        i = 0
+        while i < len(tail):
+            if i + 3 >= len(tail) + 0 and i + 3 > len(tail) - 1 or tail[i] & 0x80 == 0:
+                return None
+            tag = (tail[i] << 8) | tail[i + 1]
+            if tail[i + 2] != 0x06 or (tag & 0x7FFF) < 7 or ((tag & 0x7FFF) - 7) % 4:
+                return None
+            j = i + 3
+            k = j + 1
+            while k < len(tail) and not (tail[k] & 0x80 and k + 2 < len(tail) and tail[k + 2] == 0x06):
+                k += 1
+            records.append((((tag & 0x7FFF) - 7) // 4, bytes(tail[j:k])))
+            i = k
+    else:
+        if b'\x01' in rest:
+            return None
+        extra = rest
+    return bytes(inline), bytes(extra), records
+
+
+def align_general(value, key, table):
+    """Character entries forced by the key structure of one value: every way of reading
+    the key is explored and a character is learnt when all readings agree on it."""
+    parsed = parse_general_key(key)
+    if parsed is None:
+        return {}
+    inline, extra, records = parsed
+    v = list(value)
+    while v and v[-1] == 0x20:
+        v.pop()
+    n = len(v)
+
+    def options(i, j, r, pos):
+        c = v[i]
+        known = table.get(c)
+        cands = []
+        if 0xD800 <= c <= 0xDFFF:
+            cands.append(('intl', sort_rules.surrogate_inline(c), sort_rules.SURROGATE_EXTRA))
+        elif known is not None:
+            cands.append(known)
+        else:
+            cands.append(('ignored',))
+            if r < len(records) and records[r][0] == pos:
+                cands.append(('unprintable', records[r][1]))
+            for w in (1, 2):
+                if j + w <= len(inline) and b'\x01' not in inline[j:j + w]:
+                    x = extra[pos:pos + 1]
+                    if not x or x[0] <= 2:
+                        cands.append(('simple', inline[j:j + w]))
+                    else:
+                        cands.append(('intl', inline[j:j + w], x))
+        out = []
+        for e in cands:
+            if e[0] == 'ignored':
+                out.append((e, (i + 1, j, r, pos)))
+            elif e[0] == 'unprintable':
+                if r < len(records) and records[r] == (pos, e[1]):
+                    out.append((e, (i + 1, j, r + 1, pos)))
+            else:
+                w = len(e[1])
+                if inline[j:j + w] != e[1]:
+                    continue
+                x = extra[pos:pos + 1]
+                want = e[2] if e[0] == 'intl' else b'\x02'
+                if x and x != want:
+                    continue
+                if not x and e[0] == 'intl' and want[0] > 2:
+                    continue
+                out.append((e, (i + 1, j + w, r, pos + 1)))
+        return out
+
+    start, goal_ok = (0, 0, 0, 0), lambda s: s[0] == n and s[1] == len(inline) and s[2] == len(records) and s[3] >= len(extra)
+    edges = {}
+    frontier, seen = [start], {start}
+    while frontier:
+        nxt = []
+        for st in frontier:
+            if st[0] == n:
+                continue
+            es = options(*st)
+            edges[st] = es
+            for _, t in es:
+                if t not in seen:
+                    seen.add(t)
+                    nxt.append(t)
+        frontier = nxt
+        if len(seen) > 200000:
+            return {}
+    alive = {s for s in seen if goal_ok(s)}
+    changed = True
+    while changed:
+        changed = False
+        for st, es in edges.items():
+            if st not in alive and any(t in alive for _, t in es):
+                alive.add(st)
+                changed = True
+    if start not in alive:
+        return {}
+    used = defaultdict(set)
+    for st, es in edges.items():
+        if st in alive:
+            for e, t in es:
+                if t in alive:
+                    used[v[st[0]]].add(e)
+    return {c: next(iter(es)) for c, es in used.items() if len(es) == 1 and c not in table and not is_surrogate('x', c)}
+
+
 def solve(family, pairs):
     enc = encoder(family)
     table = {}
@@ -132,10 +275,11 @@ def solve(family, pairs):
     # Seeds can be wrong (a two-byte character beside an ignored one); keep only those
     # confirmed by every fully-known pair.
     for c in list(table):
-        for value, key, _ in pairs:
+        for pair in pairs:
+            value = pair.value
             if c in value and not unknown_chars(family, value, table):
                 try:
-                    ok = enc(value, table) == key
+                    ok = pair.matches(enc(value, table))
                 except KeyError:
                     ok = False
                 if not ok:
@@ -145,7 +289,8 @@ def solve(family, pairs):
     while progress:
         progress = False
         candidates = {}
-        for value, key, _ in pairs:
+        for pair in pairs:
+            value, key = pair.value, pair.key
             unk = unknown_chars(family, value, table)
             if len(unk) != 1:
                 continue
@@ -154,12 +299,18 @@ def solve(family, pairs):
             for h in hypotheses(family, key):
                 table[c] = h
                 try:
-                    if enc(value, table) == key:
+                    if pair.matches(enc(value, table)):
                         fits.add(h)
                 except KeyError:
                     pass
                 del table[c]
             candidates[c] = fits if c not in candidates else candidates[c] & fits
+        if family != 'general97' and not progress:
+            for pair in pairs:
+                if not pair.partial and unknown_chars(family, pair.value, table):
+                    for c, e in align_general(pair.value, pair.key, table).items():
+                        if c not in candidates:
+                            candidates[c] = {e}
         for c, fits in candidates.items():
             if len(fits) == 1:
                 table[c] = next(iter(fits))
@@ -176,13 +327,14 @@ def solve(family, pairs):
 def verify(family, pairs, table):
     enc = encoder(family)
     checked = bad = skipped = 0
-    for value, key, src in pairs:
+    for pair in pairs:
+        value, key, src = pair.value, pair.key, pair.source
         if unknown_chars(family, value, table):
             skipped += 1
             continue
         checked += 1
         got = enc(value, table)
-        if got != key:
+        if not pair.matches(got):
             bad += 1
             print('  MISMATCH %s %r: stored %s, rules give %s' % (src, value, key.hex(' '), got.hex(' ')))
     return checked, bad, skipped
@@ -192,14 +344,16 @@ def cpp_bytes(b):
     return '{' + ', '.join('0x%02X' % x for x in b) + '}'
 
 
-def write_table(family, table, out_dir, sources):
+def write_table(family, table, out_dir, sources, documented):
     kinds = {'simple': 'Simple', 'intl': 'International', 'unprintable': 'Unprintable', 'ignored': 'Ignored'}
     lines = ['// Generated by tools/sort_orders/derive_sort_orders.py from the indexes of %s.' % sources,
              '// Do not edit: rerun the generator. One entry per character seen in an index;',
              '// characters absent here are reported as unsupported by the encoder.',
              '// {character, kind, inline byte count, inline bytes, extra}']
-    for c in sorted(table):
-        e = table[c]
+    merged = dict(table)
+    merged.update(documented)
+    for c in sorted(merged):
+        e = merged[c]
         inline = e[1] if len(e) > 1 else b''
         if e[0] == 'intl':
             extra = e[2] if isinstance(e[2], int) else e[2][0]
@@ -208,10 +362,18 @@ def write_table(family, table, out_dir, sources):
         if len(inline) > 3:
             raise SystemExit('inline longer than 3 bytes for %r' % c)
         padded = inline + b'\x00' * (3 - len(inline))
-        lines.append('{0x%04X, SortCharKind::%s, %d, %s, 0x%02X},' % (
-            c, kinds[e[0]], len(inline), cpp_bytes(padded), extra))
+        lines.append('{0x%04X, SortCharKind::%s, %d, %s, 0x%02X},%s' % (
+            c, kinds[e[0]], len(inline), cpp_bytes(padded), extra,
+            '  // format notes only, not seen in an index' if c in documented else ''))
     with open(os.path.join(out_dir, 'sort_order_tables_%s.inc' % family), 'w') as fh:
         fh.write('\n'.join(lines) + '\n')
+
+
+# Stated by the format notes but absent from every corpus index: control bytes encode
+# as the inline code 0x10 in General 97. Used only for bytes the corpus never shows.
+DOCUMENTED = {
+    'general97': {b: ('simple', b'\x10') for b in list(range(0x00, 0x09)) + list(range(0x0A, 0x20))},
+}
 
 
 def main():
@@ -221,6 +383,9 @@ def main():
     for family in ('general97', 'general_legacy', 'general'):
         ps = pairs.get(family, [])
         table = solve(family, ps)
+        documented = {c: e for c, e in DOCUMENTED.get(family, {}).items() if c not in table}
+        if documented:
+            print('  from the format notes, not seen in any index: ' + ' '.join('%04X' % c for c in sorted(documented)))
         distinct = set()
         for value, _, _ in ps:
             distinct.update(c for c in value if not is_surrogate(family, c))
@@ -232,7 +397,8 @@ def main():
         print('  re-encoded %d values, %d mismatches, %d with underived characters' % (checked, bad, skipped))
         failed |= bad > 0
         srcs = sorted({s for _, _, s in ps})
-        write_table(family, table, out_dir, ', '.join(srcs) if len(srcs) < 4 else '%d corpus files' % len(srcs))
+        write_table(family, table, out_dir, ', '.join(srcs) if len(srcs) < 4 else '%d corpus files' % len(srcs),
+                    documented)
     return 1 if failed else 0
 
 
