@@ -192,6 +192,10 @@ def align_general(value, key, table):
     while v and v[-1] == 0x20:
         v.pop()
     n = len(v)
+    # Every inline-producing character has an extra item unless trailing placeholders
+    # were trimmed; when items and records already account for every character, none
+    # of them can be an ignored one (this keeps the search small).
+    may_ignore = not (extra and extra[-1] > 2 and len(extra) + len(records) == n)
 
     def options(i, j, r, pos):
         c = v[i]
@@ -202,7 +206,8 @@ def align_general(value, key, table):
         elif known is not None:
             cands.append(known)
         else:
-            cands.append(('ignored',))
+            if may_ignore:
+                cands.append(('ignored',))
             if r < len(records) and records[r][0] == pos:
                 cands.append(('unprintable', records[r][1]))
             for w in (1, 2):
