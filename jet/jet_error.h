@@ -21,11 +21,13 @@ enum class ErrorKind {
 
 // Where in the file a problem was found. Every field is optional.
 struct ErrorLocation {
-    std::optional<std::uint32_t> page;
-    std::optional<std::size_t> offset;  // inside the page, or inside the structure named below
-    std::optional<int> row;             // row number on the page
-    std::string table;
-    std::string structure;              // e.g. "TDEF", "linha", "mapa de uso"
+    // (Default member initializers keep g++ quiet about designated initializers
+    // that name only some of the fields.)
+    std::optional<std::uint32_t> page{};
+    std::optional<std::size_t> offset{};  // inside the page, or inside the structure named below
+    std::optional<int> row{};             // row number on the page
+    std::string table{};
+    std::string structure{};              // e.g. "TDEF", "linha", "mapa de uso"
 
     // Portuguese, for messages the user sees: "página 12, posição 0x1a, tabela Clientes".
     std::string describe() const;
