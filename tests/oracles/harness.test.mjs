@@ -76,6 +76,15 @@ test("the comparer reports a changed value and a missing table, and passes ident
   assert.equal(changed.status, 1);
   assert.match(changed.stdout.toString(), /DIFF T\.x \(double\) row 0/);
   assert.equal(run("missing", "--known-limits", "mdbtools").status, 1);
+  // Rows in another order match only with --any-order, and only when equal.
+  const two = { ...table, rows: [[1, 1, "1.0000"], [2, 2, "2.0000"]] };
+  write("two", [two]);
+  write("swapped", [{ ...two, rows: [two.rows[1], two.rows[0]] }]);
+  write("swappedChanged", [{ ...two, rows: [two.rows[1], [1, 1, "1.0001"]] }]);
+  const pair = (a, b, ...extra) => spawnSync("node", [compareScript, join(root, a), join(root, b), ...extra]).status;
+  assert.equal(pair("two", "swapped"), 1);
+  assert.equal(pair("two", "swapped", "--any-order"), 0);
+  assert.equal(pair("two", "swappedChanged", "--any-order"), 1);
   // mdbtools prints doubles with %.16g: that rounding is not a difference, one more digit is.
   write("printed", [{ ...table, rows: [[0.1, 0.1, "1.5000"]] }]);
   assert.equal(run("printed", "--known-limits", "mdbtools").status, 0);
