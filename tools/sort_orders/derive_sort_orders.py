@@ -290,9 +290,29 @@ def solve(family, pairs):
                 if not ok:
                     del table[c]
                     break
+    by_rule = set()
+
+    def apply_case_rule():
+        # The format notes: upper and lower case letters share their codes. Every ASCII
+        # pair the corpus shows agrees; the rule fills the partner of a learnt letter.
+        if family == 'general97':
+            return False
+        added = False
+        for up in range(0x41, 0x5B):
+            lo = up + 0x20
+            for a, b in ((up, lo), (lo, up)):
+                if a in table and b not in table and table[a][0] == 'simple':
+                    table[b] = table[a]
+                    by_rule.add(b)
+                    added = True
+        return added
+
+    rule_phase = False
     progress = True
-    while progress:
-        progress = False
+    while progress or not rule_phase:
+        if not progress:
+            rule_phase = True  # learnt all the corpus shows on its own; now let the rule help
+        progress = apply_case_rule() if rule_phase else False
         candidates = {}
         for pair in pairs:
             value, key = pair.value, pair.key
@@ -326,6 +346,7 @@ def solve(family, pairs):
                 order = {'simple': 0, 'intl': 1, 'unprintable': 2, 'ignored': 3}
                 table[c] = sorted(fits, key=lambda h: (order[h[0]], len(h[1]) if len(h) > 1 else 0, h))[0]
                 progress = True
+    solve.by_rule = by_rule
     return table
 
 
@@ -356,7 +377,7 @@ def write_table(family, table, out_dir, sources, documented):
              '// characters absent here are reported as unsupported by the encoder.',
              '// {character, kind, inline byte count, inline bytes, extra}']
     merged = dict(table)
-    merged.update(documented)
+    merged.update(documented)  # rule-filled entries stay, marked
     for c in sorted(merged):
         e = merged[c]
         inline = e[1] if len(e) > 1 else b''
@@ -369,7 +390,7 @@ def write_table(family, table, out_dir, sources, documented):
         padded = inline + b'\x00' * (3 - len(inline))
         lines.append('{0x%04X, SortCharKind::%s, %d, %s, 0x%02X},%s' % (
             c, kinds[e[0]], len(inline), cpp_bytes(padded), extra,
-            '  // format notes only, not seen in an index' if c in documented else ''))
+            '  // by a rule of the format notes, not learnt from an index' if c in documented else ''))
     with open(os.path.join(out_dir, 'sort_order_tables_%s.inc' % family), 'w') as fh:
         fh.write('\n'.join(lines) + '\n')
 
@@ -389,6 +410,9 @@ def main():
         ps = pairs.get(family, [])
         table = solve(family, ps)
         documented = {c: e for c, e in DOCUMENTED.get(family, {}).items() if c not in table}
+        documented.update({c: table[c] for c in solve.by_rule})
+        if solve.by_rule:
+            print('  %s: by the case rule only: %s' % (family, ' '.join('%04X' % c for c in sorted(solve.by_rule))))
         if documented:
             print('  from the format notes, not seen in any index: ' + ' '.join('%04X' % c for c in sorted(documented)))
         distinct = set()
