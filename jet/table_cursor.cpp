@@ -11,7 +11,9 @@ TableCursor::TableCursor(PageFile& file, const FormatLayout& layout, ValueDecode
       values_(values),
       table_(table),
       decoder_(table, layout),
-      owned_(UsageMap::read(file, layout, table.ownedPagesMap)) {}
+      owned_(UsageMap::read(file, layout, table.ownedPagesMap)) {
+    where_.table = table.name;
+}
 
 bool TableCursor::loadPage() {
     while (pageIndex_ < owned_.pages().size()) {
@@ -62,14 +64,15 @@ bool TableCursor::next() {
             raw_ = tp.row(target.row);
             dataLocation_ = target;
         }
+        where_.page = dataLocation_.page.value;
+        where_.row = dataLocation_.row;
         return true;
     }
 }
 
 const RowFields& TableCursor::fields() {
     if (!fieldsReady_) {
-        decoder_.split(raw_, fields_,
-                       ErrorLocation{.page = dataLocation_.page.value, .row = dataLocation_.row, .table = table_.name});
+        decoder_.split(raw_, fields_, where_);
         fieldsReady_ = true;
     }
     return fields_;
@@ -77,15 +80,14 @@ const RowFields& TableCursor::fields() {
 
 Value TableCursor::value(std::size_t index) {
     const RowFields& f = fields();
-    return values_.decode(table_.columns.at(index), f.fields.at(index),
-                          ErrorLocation{.page = dataLocation_.page.value, .row = dataLocation_.row, .table = table_.name});
+    return values_.decode(table_.columns.at(index), f.fields.at(index), where_);
 }
 
 void TableCursor::values(std::vector<Value>& out) {
     const RowFields& f = fields();
     out.resize(table_.columns.size());
-    const ErrorLocation at{.page = dataLocation_.page.value, .row = dataLocation_.row, .table = table_.name};
-    for (std::size_t i = 0; i < table_.columns.size(); ++i) out[i] = values_.decode(table_.columns[i], f.fields[i], at);
+    for (std::size_t i = 0; i < table_.columns.size(); ++i)
+        out[i] = values_.decode(table_.columns[i], f.fields[i], where_);
 }
 
 }  // namespace jet

@@ -60,6 +60,7 @@ private:
     std::span<const std::uint8_t> raw_;
     RowFields fields_;
     bool fieldsReady_ = false;
+    ErrorLocation where_;  // the current row, for error messages
     std::vector<PageNumber> skipped_;
 };
 

@@ -48,9 +48,17 @@ std::string ValueDecoder::decodeText(std::span<const std::uint8_t> data, std::ui
 Value ValueDecoder::decode(const Column& column, const FieldBytes& field, const ErrorLocation& where) {
     if (column.isBoolean()) return Value{field.present};
     if (!field.present) return Value{};
-    std::span<const std::uint8_t> data = field.bytes;
-    ErrorLocation at = where;
-    if (at.structure.empty()) at.structure = "coluna " + column.name;
+    try {
+        return decodePresent(column, field.bytes, where);
+    } catch (const JetError& e) {
+        // Name the column only when something went wrong: no string work per value.
+        ErrorLocation column_at;
+        column_at.structure = "coluna " + column.name;
+        throw e.withContext(column_at);
+    }
+}
+
+Value ValueDecoder::decodePresent(const Column& column, std::span<const std::uint8_t> data, const ErrorLocation& at) {
 
     std::vector<std::uint8_t> unwrapped;
     if (column.isCalculated()) {

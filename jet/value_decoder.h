@@ -30,6 +30,7 @@ public:
     LongValueReader& longValues() { return longValues_; }
 
 private:
+    Value decodePresent(const Column& column, std::span<const std::uint8_t> data, const ErrorLocation& at);
     Value decodeCalculated(std::uint8_t type, std::span<const std::uint8_t> data, const Column& column,
                            const ErrorLocation& at) const;
 
