@@ -1,6 +1,7 @@
 #include "procedure_run.h"
 
 #include <utility>
+#include <vector>
 
 #include "pending_restore.h"
 #include "procedure_texts.h"
@@ -79,6 +80,7 @@ void ProcedureRun::execute() {
     // may be its only whole copy: the note keeps later runs from clearing it,
     // even after a crash, so without the note the database does not move.
     progress([&] { return texts::settingAside(scratch.setAside()); });
+    noteWritten_ = true;
     if (check([&] {
             PendingRestore(files_, scratch).record(source_);
             return false;
@@ -129,11 +131,14 @@ void ProcedureRun::execute() {
 
 bool ProcedureRun::sourceIsScratchFile() {
     // Every spelling (relative, through symbolic links, hard links, a wildcard
-    // that matches one) comes down to the same device and inode.
+    // that matches one) comes down to the same device and inode. The note kept
+    // beside the backup is the program's too.
+    std::vector<std::string> own{scratch_->pendingRestoreNote()};
+    for (int number = 1; number <= ScratchSet::kCount; ++number) own.push_back(scratch_->path(number));
     for (const std::string& file : files_.filesMatching(source_)) {
-        for (int number = 1; number <= ScratchSet::kCount; ++number) {
-            if (files_.sameFile(file, scratch_->path(number))) {
-                refusedScratch_ = scratch_->path(number);
+        for (const std::string& path : own) {
+            if (files_.sameFile(file, path)) {
+                refusedScratch_ = path;
                 return true;
             }
         }
@@ -182,7 +187,9 @@ void ProcedureRun::restoreBackup() {
 }
 
 void ProcedureRun::settlePendingRestore() {
-    if (scratch_) unit([&] { (void)PendingRestore(files_, *scratch_).outstanding(); });
+    // Only a note this run wrote is settled here; the clearing phase looks at
+    // any older one.
+    if (scratch_ && noteWritten_) unit([&] { (void)PendingRestore(files_, *scratch_).outstanding(); });
 }
 
 void ProcedureRun::succeed() {

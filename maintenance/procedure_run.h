@@ -49,6 +49,7 @@ private:
     std::string folder_;
     std::optional<ScratchSet> scratch_;
     std::string refusedScratch_;
+    bool noteWritten_ = false;
 };
 
 }  // namespace maintenance

@@ -83,6 +83,16 @@ TEST_F(ScratchSourceTest, OtherSpellingsOfAScratchFileAreRefused) {
     expectRefusedUntouched(relative, "../programa/compac02.mdb", 2);
 }
 
+TEST_F(ScratchSourceTest, TheNoteBesideTheBackupIsRefusedToo) {
+    writeFile(setup.note(), "não é um banco");
+    RecordingSink sink(setup.note());
+    setup.run(sink);
+    EXPECT_EQ(sink.messages(), (Texts{"O Arquivo " + setup.note() + " é o arquivo temporário " + setup.note() +
+                                          " deste programa e não pode ser compactado. Selecione Outro.",
+                                      kFailed}));
+    EXPECT_EQ(setup.contentsOf(setup.note()), "não é um banco");
+}
+
 TEST_F(ScratchSourceTest, WhenItCannotBeToldTheRunStopsToo) {
     putDatabaseAtScratch(1);
     setup.fileSystem().setRule([&](long, Call call, const std::string& path) {

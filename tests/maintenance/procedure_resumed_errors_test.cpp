@@ -159,12 +159,12 @@ TEST_F(FailedExistenceTest, AtStep4TheDatabaseCountsAsMissing) {
 }
 
 TEST_F(FailedExistenceTest, AtStep5And6TheScratchFileIsRemovedThenReported) {
-    // Looks at scratch 3 fail once the clearing phase has begun (after the
-    // look for a pending-restore note).
-    bool clearing = false;
+    // The first look at scratch 3, by the guard against a database that is a
+    // scratch file, succeeds; every look after it, in the clearing phase, fails.
+    int looks = 0;
     setup.fileSystem().setRule([&](long, Call call, const std::string& path) {
-        if (call == Call::Status && path == setup.note()) clearing = true;
-        return clearing && call == Call::Status && path == setup.scratch(3) ? EIO : 0;
+        if (call != Call::Status || path != setup.scratch(3)) return 0;
+        return ++looks > 1 ? EIO : 0;
     });
     const auto sink = setup.run();
     EXPECT_EQ(sink.messages(), (Texts{"O Arquivo Temporario 3 Não pode ser apagado para inicio do processo. Pode "
