@@ -4,6 +4,7 @@
 
 #include "check_commands.h"
 #include "command_line.h"
+#include "compact_commands.h"
 #include "inspect_commands.h"
 #include "procedure_command.h"
 #include "program_engine.h"
@@ -18,6 +19,7 @@ const std::vector<cli::Subcommand>& registeredSubcommands() {
         {"check", "check ARQUIVO", "verifica a integridade do banco de dados e lista os problemas", cli::runCheck},
         {"info", "info ARQUIVO", "mostra versão, páginas, tabelas e o espaço que a compactação recuperaria", cli::runInfo},
         {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
+        {"compact", "compact ORIGEM DESTINO", "compacta ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM", cli::runCompact},
     };
     return subcommands;
 }

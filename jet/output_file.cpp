@@ -27,7 +27,8 @@ OutputFile::OutputFile(const std::string& path, std::size_t pageSize, std::uint3
     if (fd_ < 0) {
         const int err = errno;
         removed_ = true;  // not ours: never remove what we did not create
-        throw JetError(ErrorKind::Io, "Não foi possível criar o arquivo " + path + ": " + std::strerror(err),
+        const std::string why = err == EEXIST ? "o arquivo já existe" : std::strerror(err);
+        throw JetError(ErrorKind::Io, "Não foi possível criar o arquivo " + path + ": " + why,
                        "open(" + path + ", O_EXCL): " + std::strerror(err));
     }
 }
