@@ -49,8 +49,10 @@ TEST(IndexPage, ExpandsSharedPrefixOnJet4Leaf) {
         const auto& k = page.entries[i].key;
         ASSERT_GE(k.size(), 3u);
         EXPECT_TRUE(std::equal(first.begin(), first.begin() + 3, k.begin())) << "entry " << i;
-        if (i > 0) EXPECT_EQ(page.entries[i].storedLength + 3, k.size() + 4);
-        if (i > 0) EXPECT_LT(compareIndexEntries(page.entries[i - 1], page.entries[i]), 0);
+        if (i > 0) {
+            EXPECT_EQ(page.entries[i].storedLength + 3, k.size() + 4);
+            EXPECT_LT(compareIndexEntries(page.entries[i - 1], page.entries[i]), 0);
+        }
     }
 }
 
