@@ -123,6 +123,7 @@ void TableChecker::checkDefinition() {
         damage("tdef_index_counts", "há menos índices lógicos que índices físicos", first);
     checkColumns();
     checkIndexDefinitions();
+    checkConstants();
 
     // The last page of a definition chain records the room it leaves (Jet4+).
     if (!ctx_.layout().jet3 && t_.tdefPages.size() == 1 && t_.definitionLength <= raw.size()) {
@@ -133,6 +134,27 @@ void TableChecker::checkDefinition() {
                                           ") difere do calculado (" + std::to_string(expected) + ")",
                    first);
     }
+}
+
+// Fields whose value is the same in every file Access writes: a different value
+// means the definition was overwritten.
+void TableChecker::checkConstants() {
+    const std::uint32_t first = t_.tdefPage.value;
+    const auto& raw = t_.rawDefinition;
+    if (ctx_.layout().jet3) {
+        if (raw.size() > 3 && (raw[2] != 'V' || raw[3] != 'C'))
+            damage("tdef_constant", "a marca VC da página de definição foi alterada", first);
+        return;
+    }
+    constexpr std::uint32_t kDefinitionMark = 1625;
+    constexpr std::uint32_t kIndexMark = 1923;
+    bool ok = raw.size() >= 0x10 && bytes::u32le(raw, 0x0C) == kDefinitionMark;
+    for (const Column& c : t_.columns) ok = ok && c.rawBlock.size() >= 5 && bytes::u32le(c.rawBlock, 1) == kDefinitionMark;
+    for (const PhysicalIndex& ix : t_.physicalIndexes)
+        ok = ok && ix.rawDefinition.size() >= 4 && bytes::u32le(ix.rawDefinition, 0) == kIndexMark;
+    for (const LogicalIndex& li : t_.logicalIndexes)
+        ok = ok && li.rawDefinition.size() >= 4 && bytes::u32le(li.rawDefinition, 0) == kDefinitionMark;
+    if (!ok) damage("tdef_constant", "um campo de valor fixo da definição da tabela foi alterado", first);
 }
 
 void TableChecker::checkColumns() {
@@ -318,6 +340,8 @@ void TableChecker::checkDataPages() {
             continue;
         }
         checkDataPageLayout(*page);
+        if (!layout.jet3 && bytes::u32le(ref->span(), 8) != 0)
+            damage("data_page_header", "campo reservado não nulo no cabeçalho da página de dados", pn.value);
         for (std::uint16_t r = 0; r < page->rowCount() && r < 256; ++r) {
             const std::uint16_t slot = page->slot(r);
             if (slot & row_flag::Deleted) continue;

@@ -43,6 +43,7 @@ private:
     };
 
     void checkDefinition();
+    void checkConstants();
     void checkColumns();
     void checkIndexDefinitions();
     std::optional<UsageMap> readMap(RowPointer where, std::uint32_t claimant, const std::string& what);

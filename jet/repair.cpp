@@ -167,9 +167,7 @@ void repairDatabase(const std::string& path) {
 
     for (const Finding& f : report.findings) {
         if (f.kind == FindingClass::Damage && !mendable(f)) {
-            throw RepairError(f.code == "page_unreadable" || f.code == "file_length" ? num::DatabaseDamaged
-                                                                                     : num::DatabaseDamaged,
-                              damageDescription(f));
+            throw RepairError(num::DatabaseDamaged, damageDescription(f));
         }
     }
 

@@ -1,0 +1,204 @@
+// repairDatabase on copies of corpus files: each mend on a statistic or map damaged
+// on purpose, the whole corpus repaired (unchanged where nothing was wrong), and the
+// numbered errors for what repair must not touch.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "corpus_files.h"
+#include "jet/byte_order.h"
+#include "jet/checker.h"
+#include "jet/column_type.h"
+#include "jet/database.h"
+#include "jet/repair.h"
+#include "jet/usage_map.h"
+#include "temp_copy.h"
+
+namespace {
+
+namespace num = jet::repair_error_number;
+
+std::filesystem::path copyOf(const jet_test::TempFolder& folder, const std::string& corpusName) {
+    const auto path = folder.path() / std::filesystem::path(corpusName).filename();
+    std::filesystem::copy_file(jet_test::corpusFile(corpusName), path);
+    return path;
+}
+
+bool isMendable(const std::string& code) {
+    return code == "row_count_stale" || code == "index_distinct_stale" || code == "autonumber_below_max" ||
+           code == "used_page_marked_free";
+}
+
+std::size_t pageSizeOf(const std::vector<std::uint8_t>& b) { return b.at(0x14) == 0 ? 2048 : 4096; }
+
+// Expects repairDatabase to throw RepairError with `number`; returns its message.
+std::string repairError(const std::filesystem::path& path, int number) {
+    try {
+        jet::repairDatabase(path.string());
+    } catch (const jet::RepairError& e) {
+        EXPECT_EQ(e.number(), number) << e.what();
+        return e.what();
+    }
+    ADD_FAILURE() << "repair did not fail";
+    return {};
+}
+
+TEST(RepairCorpus, EveryCorpusFileRepairsCleanAndUntouchedWhenNothingIsWrong) {
+    jet_test::TempFolder folder;
+    std::size_t unchanged = 0;
+    std::size_t mended = 0;
+    for (const auto& m : jet_test::readManifest()) {
+        SCOPED_TRACE(m.file);
+        const auto path = copyOf(folder, m.file);
+        const auto before = jet_test::readBytes(path);
+        const auto report = jet::checkDatabase(path.string());
+        bool anything = false;
+        for (const auto& f : report.findings) anything = anything || isMendable(f.code);
+        ASSERT_NO_THROW(jet::repairDatabase(path.string()));
+        const auto after = jet_test::readBytes(path);
+        if (!anything) {
+            EXPECT_EQ(before, after) << "a file with nothing to mend must stay byte-identical";
+            ++unchanged;
+        } else {
+            EXPECT_EQ(before.size(), after.size());
+            const auto again = jet::checkDatabase(path.string());
+            for (const auto& f : again.findings) EXPECT_FALSE(isMendable(f.code)) << f.describe();
+            EXPECT_FALSE(again.hasDamage());
+            ++mended;
+        }
+        std::filesystem::remove(path);
+    }
+    std::cout << "  corpus: " << unchanged << " files unchanged, " << mended << " with statistics mended\n";
+    EXPECT_GT(unchanged, 10u);
+    EXPECT_GT(mended, 10u);
+}
+
+TEST(RepairMend, StaleRowCountIsRewrittenAndNothingElse) {
+    jet_test::TempFolder folder;
+    const std::string name = "jet3/testV1997.mdb";
+    const auto path = copyOf(folder, name);
+    auto original = jet_test::readBytes(path);
+    std::uint32_t tdef = 0;
+    std::size_t field = 0;
+    {
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* t = db->findTable("Table1");
+        ASSERT_TRUE(t && t->definition);
+        tdef = t->definition->tdefPage.value;
+        field = db->layout().tdefRowCount;
+    }
+    auto damaged = original;
+    const std::size_t at = std::size_t{tdef} * pageSizeOf(original) + field;
+    jet::bytes::putU32le(damaged, at, jet::bytes::u32le(original, at) + 7);
+    jet_test::writeBytes(path, damaged);
+    ASSERT_EQ(jet::checkDatabase(path.string()).count("row_count_stale"), 1u);
+    jet::repairDatabase(path.string());
+    EXPECT_EQ(jet::checkDatabase(path.string()).count("row_count_stale"), 0u);
+    EXPECT_EQ(jet_test::readBytes(path), original);
+}
+
+TEST(RepairMend, UsedPageMarkedFreeIsMarkedUsedAgain) {
+    jet_test::TempFolder folder;
+    const std::string name = "jet4/indexTestV2000.mdb";
+    const auto path = copyOf(folder, name);
+    const auto original = jet_test::readBytes(path);
+    std::uint32_t dataPage = 0;
+    {
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* t = db->findTable("Table1");
+        ASSERT_TRUE(t && t->definition);
+        dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+    }
+    auto damaged = original;
+    const std::size_t ps = pageSizeOf(original);
+    const std::size_t row0 = ps + (jet::bytes::u16le(damaged, ps + 0x0E) & 0x1FFF);
+    ASSERT_EQ(damaged[row0], 0) << "inline global map";
+    damaged[row0 + 5 + dataPage / 8] |= static_cast<std::uint8_t>(1u << (dataPage % 8));
+    jet_test::writeBytes(path, damaged);
+    ASSERT_EQ(jet::checkDatabase(path.string()).count("used_page_marked_free"), 1u);
+    jet::repairDatabase(path.string());
+    const auto report = jet::checkDatabase(path.string());
+    EXPECT_EQ(report.count("used_page_marked_free"), 0u);
+    EXPECT_FALSE(report.hasDamage());
+    // The global map is back as it was (the file's stale index statistics were mended too).
+    const auto after = jet_test::readBytes(path);
+    EXPECT_TRUE(std::equal(after.begin() + static_cast<std::ptrdiff_t>(ps),
+                           after.begin() + static_cast<std::ptrdiff_t>(2 * ps),
+                           original.begin() + static_cast<std::ptrdiff_t>(ps)));
+}
+
+TEST(RepairMend, AutonumberCounterIsRaisedToTheHighestValue) {
+    jet_test::TempFolder folder;
+    const std::string name = "jet3/nwind.mdb";
+    const auto path = copyOf(folder, name);
+    const auto original = jet_test::readBytes(path);
+    std::size_t at = 0;
+    std::string table;
+    {
+        auto db = jet::Database::open(path.string());
+        for (const jet::TableEntry& t : db->tables()) {
+            if (!t.definition || t.isSystem() || t.definition->rowCount == 0 || !table.empty()) continue;
+            for (const jet::Column& c : t.definition->columns)
+                if (c.isAutonumber() && c.type == jet::column_type::Long) {
+                    table = t.name();
+                    at = std::size_t{t.definition->tdefPage.value} * pageSizeOf(original) + db->layout().tdefAutonumber;
+                }
+        }
+    }
+    ASSERT_FALSE(table.empty());
+    auto damaged = original;
+    jet::bytes::putU32le(damaged, at, 1);
+    jet_test::writeBytes(path, damaged);
+    const auto before = jet::checkDatabase(path.string());
+    ASSERT_EQ(before.count("autonumber_below_max"), 1u);
+    std::int64_t highest = 0;
+    for (const auto& f : before.findings)
+        if (f.code == "autonumber_below_max") highest = f.expected.value_or(0);
+    jet::repairDatabase(path.string());
+    const auto after = jet::checkDatabase(path.string());
+    EXPECT_EQ(after.count("autonumber_below_max"), 0u);
+    EXPECT_EQ(jet::bytes::u32le(jet_test::readBytes(path), at), static_cast<std::uint32_t>(highest));
+    EXPECT_LE(static_cast<std::int64_t>(jet::bytes::u32le(original, at)), highest + 0x7FFFFFFF);
+}
+
+TEST(RepairRefusal, DamagedTableIsNamedWithError3049AndTheFileIsLeftAlone) {
+    jet_test::TempFolder folder;
+    const std::string name = "jet4/indexTestV2000.mdb";
+    const auto path = copyOf(folder, name);
+    std::uint32_t dataPage = 0;
+    {
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* t = db->findTable("Table1");
+        dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+    }
+    auto damaged = jet_test::readBytes(path);
+    const std::size_t ps = pageSizeOf(damaged);
+    std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(dataPage * ps),
+              damaged.begin() + static_cast<std::ptrdiff_t>((dataPage + 1) * ps), 0);
+    jet_test::writeBytes(path, damaged);
+    const std::string message = repairError(path, num::DatabaseDamaged);
+    EXPECT_NE(message.find("Table1"), std::string::npos) << message;
+    EXPECT_NE(message.find("danificad"), std::string::npos) << message;
+    EXPECT_EQ(jet_test::readBytes(path), damaged);
+}
+
+TEST(RepairRefusal, UnrecognisedFormatMissingFileAndUnreadableCatalog) {
+    jet_test::TempFolder folder;
+    const auto text = folder.path() / "notes.mdb";
+    jet_test::writeBytes(text, std::vector<std::uint8_t>(8192, 'x'));
+    EXPECT_NE(repairError(text, num::UnrecognisedFormat).find("Formato de banco de dados não reconhecido"),
+              std::string::npos);
+
+    repairError(folder.path() / "missing.mdb", num::FileNotFound);
+
+    // Page 2 (the catalog's definition) zeroed: the database cannot be opened.
+    const auto path = copyOf(folder, "jet4/emptyJet4.mdb");
+    auto bytes = jet_test::readBytes(path);
+    std::fill(bytes.begin() + 2 * 4096, bytes.begin() + 3 * 4096, 0);
+    jet_test::writeBytes(path, bytes);
+    repairError(path, num::DatabaseDamaged);
+    EXPECT_EQ(jet_test::readBytes(path), bytes);
+}
+
+}  // namespace
