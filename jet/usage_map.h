@@ -27,7 +27,9 @@ public:
     Kind kind() const { return kind_; }
     RowPointer location() const { return location_; }
     std::uint32_t startPage() const { return startPage_; }          // inline maps
-    const std::vector<PageNumber>& bitmapPages() const { return bitmapPages_; }  // reference maps (0 = none)
+    // Reference maps: every stored pointer (0 = none). Pointers whose range starts past
+    // the end of the file are kept here but not read.
+    const std::vector<PageNumber>& bitmapPages() const { return bitmapPages_; }
     std::uint64_t rangeEnd() const { return rangeEnd_; }             // first page past what the map can address
 
     // Pages in the set that lie inside the file, ascending.

@@ -144,3 +144,34 @@ TEST(CorpusStructure, TablesIndexesAndLongValueMapsAreConsistent) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CorpusUsageMaps, OwnedPagesAreDataPagesOfTheTableAndNeverFree) {
+    int referenceMaps = 0;
+    for (const ManifestEntry& m : jet_test::readManifest()) {
+        SCOPED_TRACE(m.file);
+        auto db = jet::Database::open(jet_test::corpusFile(m.file));
+        const jet::UsageMap global = db->globalFreeMap();
+        if (global.kind() == jet::UsageMap::Kind::Reference) ++referenceMaps;
+        for (const jet::TableEntry& t : db->tables()) {
+            SCOPED_TRACE(t.name());
+            const jet::UsageMap owned = jet::UsageMap::read(db->file(), db->layout(), t.definition->ownedPagesMap);
+            if (owned.kind() == jet::UsageMap::Kind::Reference) ++referenceMaps;
+            EXPECT_EQ(owned.beyondEnd(), 0u);
+            for (jet::PageNumber p : owned.pages()) {
+                EXPECT_FALSE(global.contains(p)) << p.value;
+                const jet::DataPage page(db->file().page(p), db->layout());
+                EXPECT_EQ(page.owner(), t.definition->tdefPage.value);
+            }
+            for (const jet::LongValueMaps& lv : t.definition->longValueMaps) {
+                const jet::UsageMap pages = jet::UsageMap::read(db->file(), db->layout(), lv.ownedPages);
+                for (jet::PageNumber p : pages.pages()) EXPECT_FALSE(global.contains(p)) << p.value;
+            }
+        }
+    }
+    // Large tables of testV2000/testV2003 use reference maps (pages far apart).
+    EXPECT_GT(referenceMaps, 0);
+}
+
+}  // namespace
