@@ -292,7 +292,9 @@ TEST_F(CrossFileSystemMoveTest, EveryFailurePartWayLeavesTheFileAtExactlyOneName
         EXPECT_NE(atSource, atTarget) << "failing call " << failing;
         EXPECT_EQ(readFile(atSource ? folder / "a.mdb" : folder / "longe/a.mdb"), "conteudo");
         EXPECT_EQ(folderNames(folder / "longe").size(), atTarget ? 1u : 0u) << "failing call " << failing;
-        if (atTarget) ASSERT_EQ(::rename((folder / "longe/a.mdb").c_str(), (folder / "a.mdb").c_str()), 0);
+        if (atTarget) {
+            ASSERT_EQ(::rename((folder / "longe/a.mdb").c_str(), (folder / "a.mdb").c_str()), 0);
+        }
     }
 }
 
