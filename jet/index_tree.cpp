@@ -16,7 +16,7 @@ ErrorLocation at(PageNumber page) {
     return where;
 }
 
-std::string hexPage(PageNumber p) { return std::to_string(p.value); }
+std::string pageText(PageNumber p) { return std::to_string(p.value); }
 
 struct WalkState {
     const IndexPageSource& source;
@@ -28,6 +28,7 @@ struct WalkState {
     std::unordered_set<std::uint32_t> visited;
     std::optional<unsigned> leafDepth;
     PageNumber lastLeaf;
+    std::size_t lastLeafFacts = 0;  // position of the last leaf in tree.pages
 };
 
 // Walks the subtree under `number`; returns its greatest entry (none for an empty leaf).
@@ -35,7 +36,7 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
     if (number.isNull()) throwCorruption("index tree refers to page 0", at(number));
     if (depth > s.maxDepth) throwCorruption("index tree deeper than " + std::to_string(s.maxDepth) + " levels", at(number));
     if (!s.visited.insert(number.value).second) {
-        throwCorruption("index page " + hexPage(number) + " reached twice (cycle or shared subtree)", at(number));
+        throwCorruption("index page " + pageText(number) + " reached twice (cycle or shared subtree)", at(number));
     }
     if (s.visited.size() > s.pageBudget) {
         throwCorruption("index tree has more pages than the file allows", at(number));
@@ -66,7 +67,7 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
 
     auto note = [&](std::string detail) { s.tree.findings.push_back({number, std::move(detail)}); };
     if (s.expectedOwner && page.owner != *s.expectedOwner) {
-        note("owner " + hexPage(page.owner) + " instead of table " + hexPage(*s.expectedOwner));
+        note("owner " + pageText(page.owner) + " instead of table " + pageText(*s.expectedOwner));
     }
     if (facts.freeSpace != facts.computedFreeSpace) {
         note("free space says " + std::to_string(facts.freeSpace) + ", entries leave " +
@@ -84,21 +85,17 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
         if (!s.leafDepth) s.leafDepth = depth;
         // Leaves in walk order must form the prev/next chain.
         if (page.prev != s.lastLeaf) {
-            note("prev link " + hexPage(page.prev) + ", previous leaf in key order is " + hexPage(s.lastLeaf));
+            note("prev link " + pageText(page.prev) + ", previous leaf in key order is " + pageText(s.lastLeaf));
         }
         if (!s.lastLeaf.isNull()) {
-            for (auto it = s.tree.pages.rbegin(); it != s.tree.pages.rend(); ++it) {
-                if (it->page == s.lastLeaf) {
-                    if (it->next != number) {
-                        s.tree.findings.push_back(
-                            {s.lastLeaf, "next link " + hexPage(it->next) + ", next leaf in key order is " +
-                                             hexPage(number)});
-                    }
-                    break;
-                }
+            const IndexTreePage& before = s.tree.pages[s.lastLeafFacts];
+            if (before.next != number) {
+                s.tree.findings.push_back(
+                    {s.lastLeaf, "next link " + pageText(before.next) + ", next leaf in key order is " + pageText(number)});
             }
         }
         s.lastLeaf = number;
+        s.lastLeafFacts = s.tree.pages.size() - 1;
         std::optional<IndexEntry> last;
         for (auto& e : page.entries) {
             s.tree.entries.push_back({e.key, e.row, number});
@@ -113,9 +110,9 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
     for (const auto& e : page.entries) {
         auto childLast = walkPage(s, e.child, depth + 1);
         if (!childLast) {
-            note("entry points to child " + hexPage(e.child) + " whose subtree is empty");
+            note("entry points to child " + pageText(e.child) + " whose subtree is empty");
         } else if (childLast->key != e.key || childLast->row != e.row) {
-            note("entry for child " + hexPage(e.child) + " differs from the child's last entry");
+            note("entry for child " + pageText(e.child) + " differs from the child's last entry");
         }
         last = e;
     }
@@ -135,17 +132,11 @@ IndexTreeWalker::IndexTreeWalker(IndexPageSource source, IndexPageLayout layout,
 IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOwner) const {
     IndexTree tree;
     tree.root = root;
-    WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber()};
+    WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber(), 0};
     walkPage(state, root, 0);
     if (!state.lastLeaf.isNull()) {
-        for (auto it = tree.pages.rbegin(); it != tree.pages.rend(); ++it) {
-            if (it->page == state.lastLeaf) {
-                if (!it->next.isNull()) {
-                    tree.findings.push_back({it->page, "last leaf has next link " + hexPage(it->next)});
-                }
-                break;
-            }
-        }
+        const IndexTreePage& last = tree.pages[state.lastLeafFacts];
+        if (!last.next.isNull()) tree.findings.push_back({last.page, "last leaf has next link " + pageText(last.next)});
     }
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
         const auto& a = tree.entries[i - 1];
