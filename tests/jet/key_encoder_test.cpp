@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jet/column_type.h"
+#include "jet/jet_error.h"
 
 namespace jet {
 namespace {
@@ -200,6 +201,40 @@ TEST(KeyEncoder, MultiColumnKeysConcatenateSegments) {
     const Value values[] = {std::int32_t{0}, std::string("Core User")};
     EXPECT_EQ(enc.encode(values).bytes, (ByteVec{0x7F, 0x80, 0x00, 0x00, 0x00, 0x7F, 0x4D, 0x64, 0x69, 0x51, 0x07,
                                                  0x6F, 0x6B, 0x51, 0x69, 0x01, 0x00}));
+}
+
+}  // namespace
+}  // namespace jet
+
+namespace jet {
+namespace {
+
+TEST(KeyEncoder, IndexNamingAMissingColumnIsCorruption) {
+    TableDefinition table;
+    table.name = "T";
+    table.tdefPage = PageNumber(12);
+    Column c;
+    c.name = "a";
+    c.number = 0;
+    c.type = column_type::Text;
+    c.collation = 1033;
+    c.sortOrderVersion = 1;
+    table.columns.push_back(c);
+    PhysicalIndex index;
+    index.columns.push_back(IndexColumn{0, false, 0x00});
+    const KeyEncoder ok(table, index, FormatVersion::Ace14);
+    ASSERT_EQ(ok.columns().size(), 1u);
+    EXPECT_EQ(ok.columns()[0].sortOrder, SortOrder::General);
+    EXPECT_FALSE(ok.columns()[0].ascending);
+
+    index.columns.push_back(IndexColumn{7, true, 0x01});
+    try {
+        KeyEncoder broken(table, index, FormatVersion::Ace14);
+        FAIL() << "index over a missing column accepted";
+    } catch (const JetError& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::Corruption);
+        EXPECT_EQ(e.location().page, 12u);
+    }
 }
 
 }  // namespace
