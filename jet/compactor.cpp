@@ -458,6 +458,13 @@ void Compactor::copyTable(TableWork& t) {
             }
             if ((records.size() & 0x3FFF) == 0) report("Lendo " + def.name, records.size(), 0);
         }
+        // A page the table's map claims that is not one of its data pages would lose its rows.
+        if (!cursor.skippedPages().empty())
+            throw refusal("A tabela " + def.name + " está danificada: a página " +
+                              std::to_string(cursor.skippedPages().front().value) +
+                              " do seu mapa de uso não é uma página de dados dela; repare o banco",
+                          "owned page is not a data page of the table",
+                          ErrorLocation{.page = cursor.skippedPages().front().value, .table = def.name});
     }
     std::sort(records.begin(), records.end(),
               [](const RowRecord& a, const RowRecord& b) { return a.location < b.location; });
