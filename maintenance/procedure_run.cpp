@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "path_parts.h"
 #include "pending_restore.h"
 #include "procedure_texts.h"
 
@@ -161,6 +162,13 @@ bool ProcedureRun::clearScratchFiles() {
         });
         return false;
     }
+    // Copies cut short by a crash are hidden; they only take up room.
+    unit([&] {
+        for (int number = 1; number <= ScratchSet::kCount; ++number) {
+            files_.removePartialCopies(folder_, lastElement(scratch.path(number)));
+        }
+        files_.removePartialCopies(folder_, lastElement(scratch.pendingRestoreNote()));
+    });
     for (int number = 1; number <= ScratchSet::kCount; ++number) {
         const std::string& path = scratch.path(number);
         if (check([&] { return files_.isPresent(path); })) {

@@ -154,6 +154,15 @@ int WorkingFiles::createTemporary(const std::string& destination, std::uint32_t 
     return error;
 }
 
+void WorkingFiles::removePartialCopies(const std::string& folder, const std::string& name) {
+    std::vector<std::string> names;
+    if (fs_->listFolder(folder, names) != 0) return;
+    const std::string prefix = "." + name + ".parcial-";
+    for (const std::string& entry : names) {
+        if (entry.rfind(prefix, 0) == 0) (void)fs_->removeFile(joinPath(folder, entry));
+    }
+}
+
 std::string WorkingFiles::copyToTemporary(const std::string& source, const std::string& destination,
                                           const std::string& action) {
     FileStatus st;

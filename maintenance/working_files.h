@@ -46,6 +46,10 @@ public:
     // links seen through); false when either is missing.
     bool sameFile(const std::string& first, const std::string& second);
 
+    // Removes the hidden partial copies a crash left for `name` in `folder`
+    // (see copy); best effort, nothing is reported.
+    void removePartialCopies(const std::string& folder, const std::string& name);
+
     // A small text file, written like a copy (complete or not at all).
     void writeText(const std::string& path, const std::string& text);
     std::string readText(const std::string& path);

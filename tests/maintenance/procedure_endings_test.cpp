@@ -194,6 +194,16 @@ TEST_F(ProcedureEndingsTest, Step23SuccessReplacesTheDatabaseAndEndsTheProgram) 
                                             "compact " + setup.scratch(2) + " -> " + setup.scratch(3) + " #1"}));
 }
 
+TEST_F(ProcedureEndingsTest, TheClearingPhaseRemovesPartialCopiesACrashLeftBehind) {
+    for (const char* left : {".compac01.mdb.parcial-4242-1", ".compac03.mdb.parcial-17-3",
+                             ".compac01-restauracao-pendente.txt.parcial-9-1", ".config", "leia-me.txt"}) {
+        writeFile(f() + "/" + left, "x");
+    }
+    const auto sink = setup.run();
+    EXPECT_TRUE(sink.ended());
+    EXPECT_EQ(setup.programFiles(), (Events{".config", "compac01.mdb", "compac02.mdb", "leia-me.txt"}));
+}
+
 TEST_F(ProcedureEndingsTest, ANextRunClearsWhatTheLastOneLeftAndReusesItsEngine) {
     setup.engine().compact = EngineScript::Compact::WriteNothing;
     (void)setup.run();
