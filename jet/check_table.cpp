@@ -300,9 +300,10 @@ std::optional<UsageMap> TableChecker::readMap(RowPointer where, std::uint32_t cl
     try {
         UsageMap map = UsageMap::read(ctx_.file(), ctx_.layout(), where);
         if (map.kind() == UsageMap::Kind::Inline && map.startPage() % 8 != 0)
-            damage("usage_map_start", what + ": página inicial " + std::to_string(map.startPage()) +
-                                          " não é múltipla de 8",
-                   where.page.value, where.row);
+            ctx_.add(FindingClass::StaleStatistic, "usage_map_start",
+                     what + ": página inicial " + std::to_string(map.startPage()) +
+                         " não é múltipla de 8 (o Access usa múltiplos de 8; inofensivo)",
+                     where.page.value, t_.name, where.row);
         if (map.beyondEnd() > 0)
             damage("usage_map_beyond_end", what + ": " + std::to_string(map.beyondEnd()) +
                                                " páginas além do fim do arquivo",
@@ -552,11 +553,57 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
     }
     if (field.size() != 12)
         damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
-    std::vector<LongValueSegment> segments;
-    try {
-        ctx_.db().values().longValues().read(field.first(std::min<std::size_t>(field.size(), 12)), where, &segments);
-    } catch (const JetError& e) {
-        damage("long_value_unreadable", "valor longo da coluna " + c.name + " ilegível: " + e.what(), pn, r);
+    // Walk the value's LVAL rows without copying its bytes: each row must exist on a
+    // long-value page, a chain must end (no cycle) and carry at least the length.
+    std::vector<RowPointer> segments;
+    {
+        const std::string what = "valor longo da coluna " + c.name;
+        std::unordered_set<RowPointer> seen;
+        std::uint64_t carried = 0;
+        RowPointer p = d.pointer;
+        const bool chain = d.kind == Kind::Chain;
+        for (;;) {
+            if (p.page.isNull() || p.page.value >= ctx_.file().pageCount()) {
+                damage("long_value_unreadable", what + ": ponteiro para a página " + pageText(p.page), pn, r);
+                break;
+            }
+            if (!seen.insert(p).second) {
+                damage("long_value_unreadable", what + ": a cadeia de páginas forma um ciclo", pn, r);
+                break;
+            }
+            PageRef ref = ctx_.page(p.page, t_.name);
+            if (!ref) break;
+            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLvalOwner) {
+                damage("long_value_page_owner", what + " está na página " + pageText(p.page) +
+                                                    ", que não é de valores longos",
+                       pn, r);
+                break;
+            }
+            std::span<const std::uint8_t> row;
+            try {
+                DataPage page(ref, ctx_.layout());
+                if (p.row >= page.rowCount()) throwCorruption("missing long value row");
+                row = page.row(p.row);
+            } catch (const JetError&) {
+                damage("long_value_unreadable", what + ": a linha " + std::to_string(p.row) + " da página " +
+                                                    pageText(p.page) + " não existe",
+                       pn, r);
+                break;
+            }
+            segments.push_back(p);
+            if (!chain) {
+                if (row.size() < d.length)
+                    damage("long_value_unreadable", what + ": a linha é menor que o valor", pn, r);
+                break;
+            }
+            if (row.size() < 4) {
+                damage("long_value_unreadable", what + ": linha da cadeia sem ponteiro", pn, r);
+                break;
+            }
+            carried += row.size() - 4;
+            if (carried >= d.length) break;
+            p = RowPointer::fromDescriptor(bytes::u32le(row, 0));
+        }
     }
     auto claimantIt = lvClaimants_.find(c.number);
     std::uint32_t claimant;
@@ -567,21 +614,16 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
         claimant = claimantIt->second;
     }
     const auto mapIt = lvMaps_.find(c.number);
-    for (const LongValueSegment& s : segments) {
-        if (!lvalRowsUsed_.insert(s.row).second)
-            damage("long_value_shared", "a linha de valor longo (página " + pageText(s.row.page) + " linha " +
-                                            std::to_string(s.row.row) + ") é usada por dois valores",
+    for (const RowPointer& s : segments) {
+        if (!lvalRowsUsed_.insert(s).second)
+            damage("long_value_shared", "a linha de valor longo (página " + pageText(s.page) + " linha " +
+                                            std::to_string(s.row) + ") é usada por dois valores",
                    pn, r);
-        PageRef p = ctx_.page(s.row.page, t_.name);
-        if (p && bytes::u32le(p->span(), ctx_.layout().dataOwner) != kLvalOwner)
-            damage("long_value_page_owner", "o valor longo da coluna " + c.name + " está na página " +
-                                                pageText(s.row.page) + ", que não é de valores longos",
-                   pn, r);
-        if (mapIt != lvMaps_.end() && mapIt->second && !mapIt->second->contains(s.row.page))
-            damage("long_value_page_unmapped", "a página " + pageText(s.row.page) + " do valor longo da coluna " +
+        if (mapIt != lvMaps_.end() && mapIt->second && !mapIt->second->contains(s.page))
+            damage("long_value_page_unmapped", "a página " + pageText(s.page) + " do valor longo da coluna " +
                                                    c.name + " não está no mapa da coluna",
                    pn, r);
-        ctx_.claim(s.row.page, claimant, t_.name);
+        ctx_.claim(s.page, claimant, t_.name);
     }
 }
 
@@ -644,8 +686,17 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
         treePages.insert(p.page.value);
         ctx_.claim(p.page, claimant, t_.name);
     }
-    for (const IndexTreeFinding& f : tree.findings)
+    for (const IndexTreeFinding& f : tree.findings) {
+        // The node flag byte repeats what the page type says; other writers (Jackcess)
+        // leave it 0 on intermediate pages and readers go by the type.
+        if (f.detail.rfind("node flag", 0) == 0) {
+            ctx_.add(Finding{FindingClass::StaleStatistic, "index_node_flag",
+                             "indicador de nó da página de índice difere do tipo da página (inofensivo)", f.page.value,
+                             std::nullopt, std::nullopt, t_.name, name, std::nullopt});
+            continue;
+        }
         indexDamage("index_structure", "estrutura da árvore do índice: " + f.detail, f.page.value);
+    }
     if (map) {
         std::set<std::uint32_t> mapPages;
         for (PageNumber p : map->pages()) mapPages.insert(p.value);

@@ -84,10 +84,9 @@ std::optional<GlobalMap> decodeGlobalRow(CheckContext& ctx, const DataPage& page
     if (bytesOfRow[0] == 0) {
         const std::uint32_t start = bytes::u32le(bytesOfRow, 1);
         const auto bitmap = bytesOfRow.subspan(5);
-        const std::uint64_t end = std::uint64_t{start} + 8 * bitmap.size();
-        // Pages outside an inline global map's range count as free, as Access does.
-        for (std::uint32_t p = 0; p < pages; ++p)
-            if (p < start || p >= end) map.free[p] = true;
+        // Pages outside an inline global map's range are not recorded as free: Access
+        // starts the map at page 0 and lengthens it with the file, and writers that
+        // move the start (Jackcess) leave the pages before it in use.
         setBits(bitmap, start);
     } else if (bytesOfRow[0] == 1) {
         const std::uint64_t perPage = (ctx.layout().pageSize - 4) * 8;
