@@ -34,6 +34,73 @@ void CatalogChecker::run() {
     checkAccessControl();
     checkComplexColumns();
     checkProperties();
+    checkQueries();
+    checkRelationships();
+}
+
+// MSysQueries rows of a query that no longer exists are dead weight, not damage.
+void CatalogChecker::checkQueries() {
+    Database& db = ctx_.db();
+    const TableEntry* queries = db.findTable("MSysQueries");
+    if (!queries || !queries->definition) return;
+    const Column* objectId = queries->definition->findColumn("ObjectId");
+    if (!objectId) return;
+    std::set<std::int32_t> queryIds;
+    for (const CatalogEntry& e : db.catalog())
+        if (e.type == object_type::Query) queryIds.insert(e.id);
+    try {
+        TableCursor cur = db.cursor(*queries);
+        std::size_t orphans = 0;
+        while (cur.next()) {
+            const auto id = asInteger(cur.value(objectId->blockIndex));
+            if (id && !queryIds.count(static_cast<std::int32_t>(*id))) ++orphans;
+        }
+        if (orphans > 0)
+            ctx_.add(FindingClass::SpaceLeak, "query_rows_orphan",
+                     std::to_string(orphans) + " linhas de MSysQueries pertencem a consultas que não existem mais",
+                     std::nullopt, "MSysQueries");
+    } catch (const JetError&) {
+    }
+}
+
+// Relationships name their tables and columns; both must exist (linked tables have
+// no local columns to compare).
+void CatalogChecker::checkRelationships() {
+    Database& db = ctx_.db();
+    const TableEntry* rel = db.findTable("MSysRelationships");
+    if (!rel || !rel->definition) return;
+    const TableDefinition& d = *rel->definition;
+    const Column* cols[4] = {d.findColumn("szObject"), d.findColumn("szColumn"), d.findColumn("szReferencedObject"),
+                             d.findColumn("szReferencedColumn")};
+    for (const Column* c : cols)
+        if (!c) return;
+    std::set<std::string> objects;
+    for (const CatalogEntry& e : db.catalog())
+        if (e.parentId == kTablesContainerId) objects.insert(lowerAscii(e.name));
+    try {
+        TableCursor cur = db.cursor(*rel);
+        while (cur.next()) {
+            for (int side = 0; side < 2; ++side) {
+                const Value tv = cur.value(cols[2 * side]->blockIndex);
+                const Value cv = cur.value(cols[2 * side + 1]->blockIndex);
+                const auto* table = std::get_if<std::string>(&tv);
+                const auto* column = std::get_if<std::string>(&cv);
+                if (!table) continue;
+                if (!objects.count(lowerAscii(*table))) {
+                    ctx_.add(FindingClass::Damage, "relationship_table_missing",
+                             "um relacionamento refere-se à tabela inexistente " + *table, cur.location().page.value,
+                             "MSysRelationships", cur.location().row);
+                    continue;
+                }
+                const TableEntry* t = db.findTable(*table);
+                if (t && t->definition && column && !t->definition->findColumn(*column))
+                    ctx_.add(FindingClass::Damage, "relationship_column_missing",
+                             "um relacionamento refere-se à coluna inexistente " + *column + " da tabela " + *table,
+                             cur.location().page.value, "MSysRelationships", cur.location().row);
+            }
+        }
+    } catch (const JetError&) {
+    }
 }
 
 void CatalogChecker::checkEntries() {

@@ -17,6 +17,8 @@ private:
     void checkAccessControl();
     void checkComplexColumns();
     void checkProperties();
+    void checkQueries();
+    void checkRelationships();
 
     CheckContext& ctx_;
 };
