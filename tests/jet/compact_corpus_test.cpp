@@ -62,9 +62,11 @@ TEST_P(CompactCorpus, OutputKeepsEveryValueAndCompactsToItself) {
     for (const jet::Finding& f : jet::Checker(*before).run().findings)
         if (f.kind == jet::FindingClass::Damage) sourceDamage.insert({f.code, f.table});
     const jet::CheckReport report = jet::Checker(*after).run();
-    for (const jet::Finding& f : report.findings)
-        if (f.kind == jet::FindingClass::Damage)
+    for (const jet::Finding& f : report.findings) {
+        if (f.kind == jet::FindingClass::Damage) {
             EXPECT_TRUE(sourceDamage.count({f.code, f.table})) << f.describe() << " [" << f.code << "]";
+        }
+    }
     EXPECT_EQ(report.freePages, 0u);
     EXPECT_EQ(report.leakedPages, 0u);
 
