@@ -12,6 +12,7 @@
 #include "jet/checker.h"
 #include "jet/compactor.h"
 #include "jet/database.h"
+#include "jet/index_tree.h"
 
 namespace {
 
@@ -75,6 +76,55 @@ TEST_P(CompactCorpus, OutputKeepsEveryValueAndCompactsToItself) {
     ASSERT_NO_THROW(jet::compactDatabase(source, again));
     EXPECT_TRUE(jet_test::fileBytes(again) == jet_test::fileBytes(first)) << "two runs differ";
 }
+
+}  // namespace
+
+namespace {
+
+// Rows land in primary-key order, and each table's AutoNumber counter is the
+// highest value left (0 for an empty table).
+TEST_P(CompactCorpus, RowsFollowThePrimaryKeyAndAutonumbersRestartAfterTheHighest) {
+    const std::string source = jet_test::corpusFile(GetParam().file);
+    if (!openable(source)) GTEST_SKIP() << "the reader refuses this file (encrypted or unsupported)";
+    jet_test::ScratchDir dir;
+    const std::string out = dir.file("out.mdb");
+    ASSERT_NO_THROW(jet::compactDatabase(source, out));
+    auto db = jet::Database::open(out);
+    for (const jet::TableEntry& t : db->tables()) {
+        const jet::TableDefinition& def = *t.definition;
+        std::vector<jet::RowPointer> physical;
+        std::int32_t highest = 0;
+        std::optional<std::size_t> autonumber;
+        for (std::size_t c = 0; c < def.columns.size(); ++c)
+            if (def.columns[c].isAutonumber() && def.columns[c].type == jet::column_type::Long) autonumber = c;
+        jet::TableCursor cursor = db->cursor(t);
+        while (cursor.next()) {
+            physical.push_back(cursor.location());
+            if (!autonumber) continue;
+            const jet::Value value = cursor.value(*autonumber);
+            if (auto* v = std::get_if<std::int32_t>(&value))
+                highest = std::max(highest, *v);
+        }
+        if (autonumber) EXPECT_EQ(def.autonumber, static_cast<std::uint32_t>(highest)) << t.name();
+        for (const jet::LogicalIndex& li : def.logicalIndexes) {
+            if (li.kind != jet::LogicalIndexKind::PrimaryKey) continue;
+            jet::IndexTreeWalker walker(
+                [&](jet::PageNumber p) {
+                    jet::PageRef ref = db->file().page(p);
+                    return jet::IndexPageData{ref, ref->span()};
+                },
+                jet::IndexPageLayout::forVersion(db->layout().jet3), db->pageCount());
+            const jet::IndexTree tree = walker.walk(def.physicalIndexes[li.physicalIndex].rootPage);
+            std::vector<jet::RowPointer> keyed;
+            for (const auto& e : tree.entries) keyed.push_back(e.row);
+            EXPECT_EQ(keyed, physical) << t.name() << ": rows are not in primary-key order";
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CompactCorpus, ::testing::ValuesIn(jet_test::readManifest()),
                          [](const ::testing::TestParamInfo<ManifestEntry>& info) {
