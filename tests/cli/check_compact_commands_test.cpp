@@ -1,0 +1,187 @@
+// compactar check and compactar compact as scripts run them: the built program on
+// copies of real Access files in a temp folder, judged by exit status, output
+// streams and the files left behind.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "temp_folder.h"
+
+namespace {
+
+using testing_support::fileExists;
+using testing_support::folderNames;
+using testing_support::readFile;
+using testing_support::TempFolder;
+using testing_support::writeFile;
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun runCompactar(const std::vector<std::string>& arguments, const TempFolder& scratch) {
+    const std::string outPath = scratch / "saida.txt";
+    const std::string errPath = scratch / "erros.txt";
+    const std::string program = COMPACTAR_BINARY;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(122);
+    }
+    ProgramRun run;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    ::unlink(outPath.c_str());
+    ::unlink(errPath.c_str());
+    return run;
+}
+
+std::uint32_t le32(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+// The copy with one data page of its busiest table other than MSysObjects zeroed:
+// the table's usage map still claims the page and its index entries point into it.
+// Data pages are found by their own header (type 1, owner at offset 4, which must
+// be a table definition page, type 2: long-value pages carry "LVAL" there).
+std::string withADataPageZeroed(std::string bytes, std::size_t pageSize) {
+    std::map<std::uint32_t, std::vector<std::size_t>> pagesByOwner;
+    for (std::size_t page = 1; (page + 1) * pageSize <= bytes.size(); ++page) {
+        const std::size_t at = page * pageSize;
+        if (bytes[at] != 0x01 || bytes[at + 1] != 0x01) continue;
+        const std::uint32_t owner = le32(bytes, at + 4);
+        if (owner == 2 || (std::size_t{owner} + 1) * pageSize > bytes.size()) continue;
+        if (bytes[owner * pageSize] == 0x02) pagesByOwner[owner].push_back(page);
+    }
+    const std::vector<std::size_t>* busiest = nullptr;
+    for (const auto& [owner, pages] : pagesByOwner)
+        if (!busiest || pages.size() > busiest->size()) busiest = &pages;
+    if (!busiest) return bytes;
+    const std::size_t victim = busiest->front();
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(victim * pageSize),
+              bytes.begin() + static_cast<std::ptrdiff_t>((victim + 1) * pageSize), '\0');
+    return bytes;
+}
+
+class CheckAndCompactCommands : public ::testing::Test {
+protected:
+    CheckAndCompactCommands() {
+        testing_support::makeFolder(data);
+        writeFile(source, original);
+    }
+
+    TempFolder scratch;
+    std::string data = scratch / "dados";
+    std::string source = data + "/loja.mdb";
+    std::string original = testing_support::corpusFile("jet4/testV2003.mdb");
+};
+
+TEST_F(CheckAndCompactCommands, CheckExitsZeroOneOrTwoForSoundDamagedAndUnreadableFiles) {
+    ProgramRun run = runCompactar({"check", source}, scratch);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Nenhum dano encontrado."), std::string::npos) << run.out;
+
+    const std::string damaged = data + "/danificado.mdb";
+    const std::string damagedBytes = withADataPageZeroed(original, 4096);
+    ASSERT_NE(damagedBytes, original) << "no data page of a user table found";
+    writeFile(damaged, damagedBytes);
+    run = runCompactar({"check", damaged}, scratch);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("O banco de dados está danificado."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("[dano] tabela "), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Danos: 0;"), std::string::npos) << run.out;
+
+    const std::string text = data + "/texto.mdb";
+    writeFile(text, std::string(10000, 'x'));
+    run = runCompactar({"check", text}, scratch);
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err, "");
+
+    run = runCompactar({"check", data + "/nada.mdb"}, scratch);
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+
+    run = runCompactar({"check"}, scratch);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("uso: compactar check ARQUIVO"), std::string::npos) << run.err;
+
+    EXPECT_TRUE(readFile(source) == original);
+    EXPECT_TRUE(readFile(damaged) == damagedBytes);
+}
+
+TEST_F(CheckAndCompactCommands, CompactWritesACheckedDestinationAndPrintsASummary) {
+    const std::string destination = data + "/compacto.mdb";
+    ProgramRun run = runCompactar({"compact", source, destination}, scratch);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Banco compactado: " + destination), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Tamanho antes:  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Tamanho depois: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Páginas recuperadas: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Tempo: "), std::string::npos) << run.out;
+    EXPECT_TRUE(readFile(source) == original);
+    ASSERT_TRUE(fileExists(destination));
+    EXPECT_LE(readFile(destination).size(), original.size());
+
+    run = runCompactar({"check", destination}, scratch);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    run = runCompactar({"info", destination}, scratch);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+}
+
+TEST_F(CheckAndCompactCommands, CompactLeavesNoDestinationForADamagedSource) {
+    const std::string damaged = data + "/danificado.mdb";
+    const std::string damagedBytes = withADataPageZeroed(original, 4096);
+    ASSERT_NE(damagedBytes, original);
+    writeFile(damaged, damagedBytes);
+    const std::string destination = data + "/compacto.mdb";
+    const ProgramRun run = runCompactar({"compact", damaged, destination}, scratch);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.err.find("compactar: "), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(destination));
+    EXPECT_TRUE(readFile(damaged) == damagedBytes);
+    EXPECT_EQ(folderNames(data), (std::vector<std::string>{"danificado.mdb", "loja.mdb"}));
+}
+
+TEST_F(CheckAndCompactCommands, CompactRefusesAnExistingDestinationAndBadUsage) {
+    const std::string destination = data + "/ocupado.mdb";
+    writeFile(destination, "nao mexer");
+    ProgramRun run = runCompactar({"compact", source, destination}, scratch);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(readFile(destination), "nao mexer");
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"compact"}, std::vector<std::string>{"compact", source},
+          std::vector<std::string>{"compact", source, data + "/a.mdb", data + "/b.mdb"},
+          std::vector<std::string>{"compact", "", data + "/a.mdb"}}) {
+        run = runCompactar(arguments, scratch);
+        EXPECT_EQ(run.status, 2) << arguments.size();
+        EXPECT_NE(run.err.find("uso: compactar compact ORIGEM DESTINO"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(folderNames(data), (std::vector<std::string>{"loja.mdb", "ocupado.mdb"}));
+    EXPECT_TRUE(readFile(source) == original);
+}
+
+}  // namespace
