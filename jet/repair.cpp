@@ -19,7 +19,7 @@ namespace jet {
 
 namespace {
 
-namespace num = repair_error_number;
+namespace num = error_number;
 
 // Findings repair knows how to mend for certain.
 bool mendable(const Finding& f) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "jet/compactor.h"
+#include "jet/error_number.h"
 #include "jet/jet_error.h"
 #include "jet/repair.h"
 
@@ -11,33 +12,27 @@ namespace maintenance {
 namespace {
 
 // Jet's own numbers for the same situations, so users can look them up.
-constexpr std::int32_t kFileNotFound = 3024;
-constexpr std::int32_t kCannotOpen = 3051;
-constexpr std::int32_t kDiskIo = 3043;
-constexpr std::int32_t kDatabaseDamaged = 3049;
-constexpr std::int32_t kUnrecognisedFormat = 3343;
-constexpr std::int32_t kPassword = 3031;
-constexpr std::int32_t kNotSupported = 3251;
+namespace number = jet::error_number;
 
 EngineError fromJetError(const jet::JetError& e, const std::string& source) {
     switch (e.kind()) {
         case jet::ErrorKind::Io:
             if (!std::filesystem::exists(source))
-                return EngineError(kFileNotFound, "Não foi possível localizar o arquivo '" + source + "'.");
-            return EngineError(kDiskIo, std::string("Erro de disco ao compactar o banco de dados: ") + e.what());
+                return EngineError(number::FileNotFound, "Não foi possível localizar o arquivo '" + source + "'.");
+            return EngineError(number::DiskIo, std::string("Erro de disco ao compactar o banco de dados: ") + e.what());
         case jet::ErrorKind::NotDatabase:
-            return EngineError(kUnrecognisedFormat,
+            return EngineError(number::UnrecognisedFormat,
                                "Formato de banco de dados não reconhecido '" + source + "'. " + e.what());
         case jet::ErrorKind::Encrypted:
-            return EngineError(kPassword, "O banco de dados '" + source +
+            return EngineError(number::EncryptedOrPassword, "O banco de dados '" + source +
                                               "' está protegido por senha e criptografado; não pode ser compactado.");
         case jet::ErrorKind::Unsupported:
-            return EngineError(kNotSupported, "Este banco de dados não pode ser compactado: " + std::string(e.what()));
+            return EngineError(number::NotSupported, "Este banco de dados não pode ser compactado: " + std::string(e.what()));
         case jet::ErrorKind::Corruption:
-            return EngineError(kDatabaseDamaged, "O banco de dados '" + source +
+            return EngineError(number::DatabaseDamaged, "O banco de dados '" + source +
                                                      "' está danificado e não foi compactado: " + e.what());
         default:
-            return EngineError(kCannotOpen, "Não foi possível compactar o banco de dados '" + source + "': " + e.what());
+            return EngineError(number::CannotOpenFile, "Não foi possível compactar o banco de dados '" + source + "': " + e.what());
     }
 }
 
@@ -59,7 +54,7 @@ void JetDatabaseEngine::compact(const std::string& source, const std::string& de
     } catch (const jet::JetError& e) {
         throw fromJetError(e, source);
     } catch (const std::bad_alloc&) {
-        throw EngineError(kNotSupported, "Memória insuficiente para compactar o banco de dados '" + source + "'.");
+        throw EngineError(number::NotSupported, "Memória insuficiente para compactar o banco de dados '" + source + "'.");
     }
 }
 

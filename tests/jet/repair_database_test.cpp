@@ -17,7 +17,7 @@
 
 namespace {
 
-namespace num = jet::repair_error_number;
+namespace num = jet::error_number;
 
 std::filesystem::path copyOf(const jet_test::TempFolder& folder, const std::string& corpusName) {
     const auto path = folder.path() / std::filesystem::path(corpusName).filename();
