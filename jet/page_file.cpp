@@ -36,9 +36,14 @@ PageFile::~PageFile() {
 
 std::vector<std::uint8_t> PageFile::readAt(std::uint64_t offset, std::size_t n) const {
     std::vector<std::uint8_t> out(n);
+    out.resize(readInto(offset, out.data(), n));
+    return out;
+}
+
+std::size_t PageFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t n) const {
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t got = ::pread(fd_, out.data() + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
@@ -48,8 +53,7 @@ std::vector<std::uint8_t> PageFile::readAt(std::uint64_t offset, std::size_t n) 
         if (got == 0) break;
         done += static_cast<std::size_t>(got);
     }
-    out.resize(done);
-    return out;
+    return done;
 }
 
 void PageFile::configure(std::size_t pageSize, std::uint32_t databaseKey) {
@@ -59,18 +63,43 @@ void PageFile::configure(std::size_t pageSize, std::uint32_t databaseKey) {
     ring_.assign(kCacheSize, nullptr);
     ringNext_ = 0;
     cached_.clear();
+    spare_.clear();
+    recent_.clear();
+    recentNext_ = 0;
 }
 
-PageRef PageFile::load(PageNumber n) {
+std::shared_ptr<PageBuffer> PageFile::freeBuffer(bool cached) {
+    while (!spare_.empty()) {
+        std::shared_ptr<const PageBuffer> b = std::move(spare_.back());
+        spare_.pop_back();
+        // Only this list held it: no page reference handed out is still alive. The
+        // file owns the buffer, so writing into it again is sound.
+        if (b.use_count() == 1 && b->bytes.size() == pageSize_) return std::const_pointer_cast<PageBuffer>(b);
+    }
+    for (auto& b : recent_) {
+        if (b.use_count() == 1 && b->bytes.size() == pageSize_) return b;
+    }
+    auto fresh = std::make_shared<PageBuffer>();
+    fresh->bytes.resize(pageSize_);
+    if (cached) return fresh;
+    if (recent_.size() < kSpareCount) {
+        recent_.push_back(fresh);
+    } else {
+        recent_[recentNext_] = fresh;
+        recentNext_ = (recentNext_ + 1) % kSpareCount;
+    }
+    return fresh;
+}
+
+PageRef PageFile::load(PageNumber n, bool cached) {
     if (n.value >= pageCount_) {
         throwCorruption("page " + std::to_string(n.value) + " lies beyond the end of the file (" +
                             std::to_string(pageCount_) + " pages)",
                         ErrorLocation{.page = n.value});
     }
-    auto buf = std::make_shared<PageBuffer>();
+    std::shared_ptr<PageBuffer> buf = freeBuffer(cached);
     buf->number = n;
-    buf->bytes = readAt(std::uint64_t{n.value} * pageSize_, pageSize_);
-    if (buf->bytes.size() != pageSize_) {
+    if (readInto(std::uint64_t{n.value} * pageSize_, buf->bytes.data(), pageSize_) != pageSize_) {
         throwCorruption("short read of page " + std::to_string(n.value), ErrorLocation{.page = n.value});
     }
     // Encoded Jet3/Jet4 databases: every page after page 0 is RC4 with key (database key XOR page).
@@ -80,8 +109,11 @@ PageRef PageFile::load(PageNumber n) {
 
 PageRef PageFile::page(PageNumber n) {
     if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
-    PageRef p = load(n);
-    if (PageRef& slot = ring_[ringNext_]; slot) cached_.erase(slot->number.value);
+    PageRef p = load(n, true);
+    if (PageRef& slot = ring_[ringNext_]; slot) {
+        cached_.erase(slot->number.value);
+        if (slot.use_count() == 1 && spare_.size() < kSpareCount) spare_.push_back(std::move(slot));
+    }
     ring_[ringNext_] = p;
     ringNext_ = (ringNext_ + 1) % kCacheSize;
     cached_.emplace(n.value, p);
@@ -90,7 +122,7 @@ PageRef PageFile::page(PageNumber n) {
 
 PageRef PageFile::pageUncached(PageNumber n) {
     if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
-    return load(n);
+    return load(n, false);
 }
 
 }  // namespace jet

@@ -50,7 +50,9 @@ public:
     PageRef pageUncached(PageNumber n);
 
 private:
-    PageRef load(PageNumber n);
+    std::shared_ptr<PageBuffer> freeBuffer(bool cached);
+    PageRef load(PageNumber n, bool cached);
+    std::size_t readInto(std::uint64_t offset, std::uint8_t* out, std::size_t n) const;
 
     std::string path_;
     int fd_ = -1;
@@ -63,6 +65,14 @@ private:
     std::vector<PageRef> ring_;        // FIFO of cached pages
     std::size_t ringNext_ = 0;
     std::unordered_map<std::uint32_t, PageRef> cached_;
+
+    // Buffers nobody else holds any more are read into again instead of allocating
+    // (and zero-filling) a fresh page: pages dropped from the cache, and the last few
+    // loaded without caching.
+    static constexpr std::size_t kSpareCount = 8;
+    std::vector<std::shared_ptr<const PageBuffer>> spare_;
+    std::vector<std::shared_ptr<PageBuffer>> recent_;
+    std::size_t recentNext_ = 0;
 };
 
 }  // namespace jet
