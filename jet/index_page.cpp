@@ -1,6 +1,7 @@
 #include "jet/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -74,13 +75,25 @@ int compareEntryBytes(std::span<const std::uint8_t> keyA, RowPointer rowA, std::
         if (rowA == rowB) return 0;
         return rowA < rowB ? -1 : 1;
     }
-    std::vector<std::uint8_t> a(keyA.begin(), keyA.end());
-    std::vector<std::uint8_t> b(keyB.begin(), keyB.end());
-    a.resize(a.size() + 4);
-    b.resize(b.size() + 4);
-    rowA.toIndexBytes(a.data() + keyA.size());
-    rowB.toIndexBytes(b.data() + keyB.size());
-    return compareKeyBytes(a, b);
+    // One key is a proper prefix of the other: the shorter one's row pointer bytes
+    // meet the longer key's next bytes.
+    std::uint8_t rowBytesA[4];
+    std::uint8_t rowBytesB[4];
+    rowA.toIndexBytes(rowBytesA);
+    rowB.toIndexBytes(rowBytesB);
+    auto byteAt = [](std::span<const std::uint8_t> key, const std::uint8_t* row, std::size_t i) {
+        return i < key.size() ? key[i] : row[i - key.size()];
+    };
+    const std::size_t lenA = keyA.size() + 4;
+    const std::size_t lenB = keyB.size() + 4;
+    const std::size_t common = std::min(lenA, lenB);
+    for (std::size_t i = n; i < common; ++i) {
+        const std::uint8_t x = byteAt(keyA, rowBytesA, i);
+        const std::uint8_t y = byteAt(keyB, rowBytesB, i);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (lenA == lenB) return 0;
+    return lenA < lenB ? -1 : 1;
 }
 
 int compareIndexEntries(const IndexEntry& a, const IndexEntry& b) {
@@ -125,46 +138,61 @@ IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number,
     const std::size_t trailer = out.isLeaf() ? 4 : 8;  // row pointer (+ child page)
     const std::size_t area = layout.entryAreaSize();
     const auto mask = bytes::slice(page, layout.maskOffset, layout.maskLength, at(number, layout.maskOffset));
-    std::vector<std::uint8_t> firstEntry;
+    std::size_t maskBits = 0;
+    for (unsigned m : mask) {
+        m = (m & 0x55u) + ((m >> 1) & 0x55u);  // byte popcount without a library call
+        m = (m & 0x33u) + ((m >> 2) & 0x33u);
+        maskBits += (m & 0x0Fu) + (m >> 4);
+    }
+    out.entries.reserve(maskBits);
+    std::span<const std::uint8_t> prefix;  // the first entry's leading bytes, shared by the others
     std::size_t start = 0;
-    for (std::size_t pos = 0; pos < layout.maskLength * 8; ++pos) {
-        if (((mask[pos / 8] >> (pos % 8)) & 1) == 0) continue;
-        if (pos > area) {
-            throwCorruption("entry end mask marks position " + std::to_string(pos) + " beyond the entry area",
-                            at(number, layout.maskOffset + pos / 8));
-        }
-        const std::size_t len = pos - start;
-        const std::size_t offset = layout.entriesOffset + start;
-        if (len == 0) throwCorruption("zero-length index entry", at(number, offset));
-        const auto stored = bytes::slice(page, offset, len, at(number, offset));
-        IndexEntry e;
-        e.storedOffset = offset;
-        e.storedLength = len;
-        std::vector<std::uint8_t> full;
-        if (out.entries.empty()) {
-            full.assign(stored.begin(), stored.end());
-            if (out.prefixLength > full.size()) {
-                throwCorruption("prefix length " + std::to_string(out.prefixLength) + " exceeds the first entry (" +
-                                    std::to_string(full.size()) + " bytes)",
-                                at(number, layout.prefixOffset));
+    for (std::size_t maskByte = 0; maskByte < layout.maskLength; ++maskByte) {
+        // Set bits of this mask byte, lowest first (entry ends in page order).
+        for (unsigned bits = mask[maskByte]; bits != 0; bits &= bits - 1) {
+            const std::size_t pos = maskByte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+            if (pos > area) {
+                throwCorruption("entry end mask marks position " + std::to_string(pos) + " beyond the entry area",
+                                at(number, layout.maskOffset + pos / 8));
             }
-            firstEntry = full;
-        } else {
-            full.reserve(out.prefixLength + len);
-            full.assign(firstEntry.begin(), firstEntry.begin() + out.prefixLength);
-            full.insert(full.end(), stored.begin(), stored.end());
+            const std::size_t len = pos - start;
+            const std::size_t offset = layout.entriesOffset + start;
+            if (len == 0) throwCorruption("zero-length index entry", at(number, offset));
+            const auto stored = bytes::slice(page, offset, len, at(number, offset));
+            IndexEntry e;
+            e.storedOffset = offset;
+            e.storedLength = len;
+            if (out.entries.empty()) {
+                if (out.prefixLength > stored.size()) {
+                    throwCorruption("prefix length " + std::to_string(out.prefixLength) + " exceeds the first entry (" +
+                                        std::to_string(stored.size()) + " bytes)",
+                                    at(number, layout.prefixOffset));
+                }
+                prefix = stored.first(out.prefixLength);
+            }
+            // The first entry is stored whole; later ones after the shared prefix.
+            const std::size_t head = out.entries.empty() ? 0 : prefix.size();
+            const std::size_t fullSize = head + len;
+            if (fullSize < trailer + 1) {
+                throwCorruption("index entry of " + std::to_string(fullSize) + " bytes is too short for its page type",
+                                at(number, offset));
+            }
+            const std::size_t keyLen = fullSize - trailer;
+            // The trailer is the end of prefix ‖ stored; a short stored part leaves some of it in the prefix.
+            std::uint8_t tail[8];
+            for (std::size_t i = 0; i < trailer; ++i) {
+                const std::size_t k = keyLen + i;
+                tail[i] = k < head ? prefix[k] : stored[k - head];
+            }
+            e.row = RowPointer::fromIndexBytes(tail);
+            if (!out.isLeaf()) e.child = PageNumber(bytes::u32be(std::span<const std::uint8_t>(tail, 8), 4));
+            e.key.reserve(keyLen);
+            const std::size_t fromPrefix = std::min(head, keyLen);
+            e.key.assign(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(fromPrefix));
+            e.key.insert(e.key.end(), stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(keyLen - fromPrefix));
+            out.entries.push_back(std::move(e));
+            start = pos;
         }
-        if (full.size() < trailer + 1) {
-            throwCorruption("index entry of " + std::to_string(full.size()) + " bytes is too short for its page type",
-                            at(number, offset));
-        }
-        const std::size_t keyLen = full.size() - trailer;
-        e.row = RowPointer::fromIndexBytes(full.data() + keyLen);
-        if (!out.isLeaf()) e.child = PageNumber(bytes::u32be(full, keyLen + 4));
-        full.resize(keyLen);
-        e.key = std::move(full);
-        out.entries.push_back(std::move(e));
-        start = pos;
     }
     out.entriesEnd = layout.entriesOffset + start;
     return out;

@@ -97,10 +97,14 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
         s.lastLeaf = number;
         s.lastLeafFacts = s.tree.pages.size() - 1;
         std::optional<IndexEntry> last;
-        for (auto& e : page.entries) {
-            s.tree.entries.push_back({e.key, e.row, number});
+        if (page.entries.empty()) return last;
+        // Keys move into the tree; only the last one, which the caller compares, is copied.
+        const std::size_t n = page.entries.size();
+        for (std::size_t i = 0; i + 1 < n; ++i) {
+            s.tree.entries.push_back({std::move(page.entries[i].key), page.entries[i].row, number});
         }
-        if (!page.entries.empty()) last = std::move(page.entries.back());
+        s.tree.entries.push_back({page.entries.back().key, page.entries.back().row, number});
+        last = std::move(page.entries.back());
         return last;
     }
 
