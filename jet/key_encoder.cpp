@@ -31,23 +31,21 @@ void invert(ByteVec& v, std::size_t from = 0) {
 }
 
 // Two's complement big-endian with the sign bit flipped: orders signed values as bytes.
-ByteVec signedKey(std::int64_t v, int bytes) {
-    ByteVec out;
+void appendSignedKey(ByteVec& out, std::int64_t v, int bytes) {
+    const std::size_t from = out.size();
     appendBigEndian(out, static_cast<std::uint64_t>(v), bytes);
-    out[0] ^= 0x80;
-    return out;
+    out[from] ^= 0x80;
 }
 
 // IEEE big-endian; positives get the sign bit set, negatives are inverted whole.
-ByteVec floatKey(std::uint64_t bits, int bytes) {
-    ByteVec out;
+void appendFloatKey(ByteVec& out, std::uint64_t bits, int bytes) {
+    const std::size_t from = out.size();
     appendBigEndian(out, bits, bytes);
-    if ((out[0] & 0x80) == 0) {
-        out[0] |= 0x80;
+    if ((out[from] & 0x80) == 0) {
+        out[from] |= 0x80;
     } else {
-        invert(out);
+        invert(out, from);
     }
-    return out;
 }
 
 std::uint64_t doubleBits(double d) {
@@ -88,20 +86,19 @@ void appendBinary(ByteVec& out, std::span<const std::uint8_t> data, bool ascendi
 // Numeric: sign byte plus the 128-bit magnitude big-endian. Jet4 and ACE differ in
 // how the sign byte is set relative to the inversion (Jet4 keeps its known ordering
 // bug for descending indexes).
-ByteVec numericKey(const Decimal& d, bool ascending, FormatVersion version) {
-    ByteVec out;
+void appendNumericKey(ByteVec& out, const Decimal& d, bool ascending, FormatVersion version) {
+    const std::size_t from = out.size();
     out.push_back(d.negative ? 0x80 : 0x00);
     appendBigEndian(out, d.high, 8);
     appendBigEndian(out, d.low, 8);
     const bool flip = (d.negative && ascending) || (!d.negative && !ascending);
     if (version == FormatVersion::Jet4) {
-        if (flip) invert(out);
-        out[0] = d.negative ? 0x00 : 0xFF;
+        if (flip) invert(out, from);
+        out[from] = d.negative ? 0x00 : 0xFF;
     } else {
-        out[0] = 0xFF;
-        if (flip) invert(out);
+        out[from] = 0xFF;
+        if (flip) invert(out, from);
     }
-    return out;
 }
 
 KeyGap gapOf(std::size_t index, KeyGapReason reason, std::string detail, std::uint32_t character = 0) {
@@ -161,6 +158,7 @@ KeyEncoder::KeyEncoder(const TableDefinition& table, const PhysicalIndex& index,
 KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
     KeyEncoding result;
     ByteVec& out = result.bytes;
+    out.reserve(64);
     if (values.size() != columns_.size()) {
         result.gap = gapOf(0, KeyGapReason::UnexpectedValue,
                            "expected " + std::to_string(columns_.size()) + " values, got " + std::to_string(values.size()));
@@ -188,48 +186,50 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
             continue;
         }
         out.push_back(asc ? kPresentAscending : kPresentDescending);
-        ByteVec seg;
+        // The column's bytes are written straight after the flag; `segStart` marks them
+        // for inversion in descending columns.
+        const std::size_t segStart = out.size();
         bool invertWhenDescending = true;
         switch (col.type) {
             case column_type::Byte:
-                if (const auto* x = as<std::uint8_t>(v)) seg.push_back(*x);
+                if (const auto* x = as<std::uint8_t>(v)) out.push_back(*x);
                 else return fail(KeyGapReason::UnexpectedValue, "Byte column without a byte value"), result;
                 break;
             case column_type::Integer:
-                if (const auto* x = as<std::int16_t>(v)) seg = signedKey(*x, 2);
+                if (const auto* x = as<std::int16_t>(v)) appendSignedKey(out, *x, 2);
                 else return fail(KeyGapReason::UnexpectedValue, "Integer column without an int16 value"), result;
                 break;
             case column_type::Long:
-                if (const auto* x = as<std::int32_t>(v)) seg = signedKey(*x, 4);
+                if (const auto* x = as<std::int32_t>(v)) appendSignedKey(out, *x, 4);
                 else return fail(KeyGapReason::UnexpectedValue, "Long column without an int32 value"), result;
                 break;
             case column_type::Complex:
-                if (const auto* x = as<ComplexValueId>(v)) seg = signedKey(static_cast<std::int32_t>(x->id), 4);
-                else if (const auto* y = as<std::int32_t>(v)) seg = signedKey(*y, 4);
+                if (const auto* x = as<ComplexValueId>(v)) appendSignedKey(out, static_cast<std::int32_t>(x->id), 4);
+                else if (const auto* y = as<std::int32_t>(v)) appendSignedKey(out, *y, 4);
                 else return fail(KeyGapReason::UnexpectedValue, "Complex column without an id"), result;
                 break;
             case column_type::Currency:
-                if (const auto* x = as<Currency>(v)) seg = signedKey(x->scaled, 8);
+                if (const auto* x = as<Currency>(v)) appendSignedKey(out, x->scaled, 8);
                 else return fail(KeyGapReason::UnexpectedValue, "Currency column without a currency value"), result;
                 break;
             case column_type::BigInt:
-                if (const auto* x = as<std::int64_t>(v)) seg = signedKey(*x, 8);
+                if (const auto* x = as<std::int64_t>(v)) appendSignedKey(out, *x, 8);
                 else return fail(KeyGapReason::UnexpectedValue, "BigInt column without an int64 value"), result;
                 break;
             case column_type::Single:
-                if (const auto* x = as<float>(v)) seg = floatKey(floatBits(*x), 4);
+                if (const auto* x = as<float>(v)) appendFloatKey(out, floatBits(*x), 4);
                 else return fail(KeyGapReason::UnexpectedValue, "Single column without a float value"), result;
                 break;
             case column_type::Double:
-                if (const auto* x = as<double>(v)) seg = floatKey(doubleBits(*x), 8);
+                if (const auto* x = as<double>(v)) appendFloatKey(out, doubleBits(*x), 8);
                 else return fail(KeyGapReason::UnexpectedValue, "Double column without a double value"), result;
                 break;
             case column_type::DateTime:
-                if (const auto* x = as<DateTime>(v)) seg = floatKey(doubleBits(x->days), 8);
+                if (const auto* x = as<DateTime>(v)) appendFloatKey(out, doubleBits(x->days), 8);
                 else return fail(KeyGapReason::UnexpectedValue, "Date/Time column without a date value"), result;
                 break;
             case column_type::Numeric:
-                if (const auto* x = as<Decimal>(v)) seg = numericKey(*x, asc, version_);
+                if (const auto* x = as<Decimal>(v)) appendNumericKey(out, *x, asc, version_);
                 else return fail(KeyGapReason::UnexpectedValue, "Numeric column without a decimal value"), result;
                 invertWhenDescending = false;  // the rule handles direction itself
                 break;
@@ -267,7 +267,6 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
                                 "collation " + std::to_string(col.collation) + " has no character table"),
                            result;
                 }
-                TextKey text;
                 if (*col.sortOrder == SortOrder::General97) {
                     if (col.codePage != 0 && col.codePage != 1252) {
                         return fail(KeyGapReason::UnknownCollation,
@@ -281,22 +280,29 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
                                     *unmappable),
                                result;
                     }
-                    text = encodeGeneral97Text(cp);
+                    TextKey text = encodeGeneral97Text(cp);
+                    if (!text.ok()) {
+                        return fail(KeyGapReason::UnsupportedCharacter,
+                                    sortOrderName(*col.sortOrder) + " table lacks the character",
+                                    *text.unsupportedCharacter),
+                               result;
+                    }
+                    out.insert(out.end(), text.bytes.begin(), text.bytes.end());
                 } else {
-                    const auto units = utf8ToUtf16Units(*s);
-                    text = encodeGeneralText(*col.sortOrder, units);
+                    // Reused across calls: the encoder runs once per row and index.
+                    thread_local std::vector<std::uint16_t> units;
+                    utf8ToUtf16Units(*s, units);
+                    if (const auto missing = appendGeneralText(*col.sortOrder, units, out)) {
+                        out.resize(segStart);  // no partial text in the result
+                        return fail(KeyGapReason::UnsupportedCharacter,
+                                    sortOrderName(*col.sortOrder) + " table lacks the character", *missing),
+                               result;
+                    }
                 }
-                if (!text.ok()) {
-                    return fail(KeyGapReason::UnsupportedCharacter,
-                                sortOrderName(*col.sortOrder) + " table lacks the character",
-                                *text.unsupportedCharacter),
-                           result;
-                }
-                seg = std::move(text.bytes);
                 if (!asc && *col.sortOrder != SortOrder::General97) {
                     // Jet4+ descending text: inverted including the terminator, then a plain 0x00.
-                    invert(seg);
-                    seg.push_back(0x00);
+                    invert(out, segStart);
+                    out.push_back(0x00);
                     invertWhenDescending = false;
                 }
                 break;
@@ -305,8 +311,7 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
                 return fail(KeyGapReason::UnsupportedType, "no key encoding for " + columnTypeName(col.type)),
                        result;
         }
-        if (!asc && invertWhenDescending) invert(seg);
-        out.insert(out.end(), seg.begin(), seg.end());
+        if (!asc && invertWhenDescending) invert(out, segStart);
     }
     return result;
 }

@@ -63,6 +63,12 @@ std::optional<std::uint8_t> toCp1252(std::uint32_t cp) {
 
 std::vector<std::uint16_t> utf8ToUtf16Units(std::string_view utf8) {
     std::vector<std::uint16_t> out;
+    utf8ToUtf16Units(utf8, out);
+    return out;
+}
+
+void utf8ToUtf16Units(std::string_view utf8, std::vector<std::uint16_t>& out) {
+    out.clear();
     out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
@@ -75,7 +81,6 @@ std::vector<std::uint16_t> utf8ToUtf16Units(std::string_view utf8) {
             out.push_back(static_cast<std::uint16_t>(cp));
         }
     }
-    return out;
 }
 
 std::vector<std::uint8_t> utf8ToCp1252(std::string_view utf8, std::optional<std::uint32_t>& unmappable) {

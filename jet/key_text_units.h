@@ -12,6 +12,8 @@ namespace jet {
 // UTF-16 code units of a UTF-8 string (characters above U+FFFF as surrogate pairs).
 // Malformed UTF-8 yields U+FFFD for the bad bytes.
 std::vector<std::uint16_t> utf8ToUtf16Units(std::string_view utf8);
+// The same into `out` (replacing its contents), for callers that reuse one buffer.
+void utf8ToUtf16Units(std::string_view utf8, std::vector<std::uint16_t>& out);
 
 // Windows-1252 bytes of a UTF-8 string; the five bytes undefined in 1252 come back
 // from their C1 control of the same value. `unmappable` receives the first code point

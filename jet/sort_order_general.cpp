@@ -25,41 +25,48 @@ std::uint16_t surrogateInline(std::uint16_t u) {
 
 TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units) {
     TextKey out;
+    out.unsupportedCharacter = appendGeneralText(order, units, out.bytes);
+    if (out.unsupportedCharacter) out.bytes.clear();
+    return out;
+}
+
+std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const std::uint16_t> units,
+                                               std::vector<std::uint8_t>& bytes) {
     std::size_t n = units.size();
     while (n > 0 && units[n - 1] == 0x20) --n;
     if (n > kMaxIndexedCharacters) n = kMaxIndexedCharacters;
 
-    std::vector<std::uint8_t> extra;  // one item per inline-producing character
+    bytes.reserve(bytes.size() + 2 * n + 8);
+    // Scratch reused across calls (keys are built once per row and index).
+    thread_local std::vector<std::uint8_t> extra;  // one item per inline-producing character
+    extra.clear();
     bool hasExtra = false;
     struct Record {
         std::size_t position;
         const SortCharEntry* entry;
     };
-    std::vector<Record> records;
+    thread_local std::vector<Record> records;
+    records.clear();
     std::size_t position = 0;  // inline-producing characters so far
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint16_t u = units[i];
         if (u >= 0xD800 && u <= 0xDFFF) {
             const std::uint16_t code = surrogateInline(u);
-            out.bytes.push_back(static_cast<std::uint8_t>(code >> 8));
-            out.bytes.push_back(static_cast<std::uint8_t>(code));
+            bytes.push_back(static_cast<std::uint8_t>(code >> 8));
+            bytes.push_back(static_cast<std::uint8_t>(code));
             extra.push_back(kSurrogateExtra);
             hasExtra = true;
             ++position;
             continue;
         }
         const SortCharEntry* e = findSortChar(order, u);
-        if (e == nullptr) {
-            out.bytes.clear();
-            out.unsupportedCharacter = u;
-            return out;
-        }
+        if (e == nullptr) return u;
         switch (e->kind) {
             case SortCharKind::Ignored: break;
             case SortCharKind::Unprintable: records.push_back({position, e}); break;
             case SortCharKind::Simple:
             case SortCharKind::International:
-                out.bytes.insert(out.bytes.end(), e->inlineBytes, e->inlineBytes + e->inlineLength);
+                bytes.insert(bytes.end(), e->inlineBytes, e->inlineBytes + e->inlineLength);
                 if (e->kind == SortCharKind::International) {
                     extra.push_back(e->extra);
                     hasExtra = true;
@@ -70,23 +77,23 @@ TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units)
                 break;
         }
     }
-    out.bytes.push_back(kEndOfText);
+    bytes.push_back(kEndOfText);
     if (hasExtra) {
         while (!extra.empty() && extra.back() <= kPlaceholder) extra.pop_back();
-        out.bytes.insert(out.bytes.end(), extra.begin(), extra.end());
+        bytes.insert(bytes.end(), extra.begin(), extra.end());
     }
     if (!records.empty()) {
-        out.bytes.insert(out.bytes.end(), {kEndOfText, kEndOfText, kEndOfText});
+        bytes.insert(bytes.end(), {kEndOfText, kEndOfText, kEndOfText});
         for (const auto& r : records) {
             const std::size_t tag = 0x8000u | (7u + 4u * r.position);
-            out.bytes.push_back(static_cast<std::uint8_t>(tag >> 8));
-            out.bytes.push_back(static_cast<std::uint8_t>(tag));
-            out.bytes.push_back(0x06);
-            out.bytes.insert(out.bytes.end(), r.entry->inlineBytes, r.entry->inlineBytes + r.entry->inlineLength);
+            bytes.push_back(static_cast<std::uint8_t>(tag >> 8));
+            bytes.push_back(static_cast<std::uint8_t>(tag));
+            bytes.push_back(0x06);
+            bytes.insert(bytes.end(), r.entry->inlineBytes, r.entry->inlineBytes + r.entry->inlineLength);
         }
     }
-    out.bytes.push_back(0x00);
-    return out;
+    bytes.push_back(0x00);
+    return std::nullopt;
 }
 
 }  // namespace jet

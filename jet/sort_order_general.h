@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "jet/sort_order.h"
 
@@ -11,5 +13,10 @@ namespace jet {
 // code units. The result is the ascending form without the column flag byte; only
 // the first 255 characters count and trailing spaces are dropped.
 TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units);
+
+// The same appended to `out`; returns the unsupported character, if any (`out` then
+// holds partial bytes the caller must not use).
+std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const std::uint16_t> units,
+                                               std::vector<std::uint8_t>& out);
 
 }  // namespace jet

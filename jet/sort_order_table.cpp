@@ -1,6 +1,8 @@
 #include "jet/sort_order_table.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 namespace jet {
 
@@ -37,7 +39,45 @@ std::span<const SortCharEntry> sortTable(SortOrder order) {
     return {};
 }
 
+namespace {
+
+// Position + 1 of every UTF-16 unit in a table (0 = absent), built on first use:
+// key encoding looks up every character of every indexed text value.
+using CharIndex = std::vector<std::uint16_t>;
+
+CharIndex buildCharIndex(std::span<const SortCharEntry> table) {
+    CharIndex index(0x10000, 0);
+    for (std::size_t i = 0; i < table.size(); ++i) index[table[i].character] = static_cast<std::uint16_t>(i + 1);
+    return index;
+}
+
+const CharIndex* charIndex(SortOrder order) {
+    static_assert(std::size(kGeneral97) < 0xFFFF && std::size(kGeneralLegacy) < 0xFFFF && std::size(kGeneral) < 0xFFFF,
+                  "table positions must fit the index");
+    switch (order) {
+        case SortOrder::General97: {
+            static const CharIndex index = buildCharIndex(kGeneral97);
+            return &index;
+        }
+        case SortOrder::GeneralLegacy: {
+            static const CharIndex index = buildCharIndex(kGeneralLegacy);
+            return &index;
+        }
+        case SortOrder::General: {
+            static const CharIndex index = buildCharIndex(kGeneral);
+            return &index;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const SortCharEntry* findSortChar(SortOrder order, std::uint16_t character) {
+    if (const CharIndex* index = charIndex(order)) {
+        const std::uint16_t slot = (*index)[character];
+        return slot == 0 ? nullptr : &sortTable(order)[slot - 1];
+    }
     const auto table = sortTable(order);
     const auto it = std::lower_bound(table.begin(), table.end(), character,
                                      [](const SortCharEntry& e, std::uint16_t c) { return e.character < c; });
