@@ -1,6 +1,7 @@
 #include "jet/output_file.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -54,17 +55,37 @@ void OutputFile::writePage(PageNumber number, std::span<const std::uint8_t> page
         throw JetError(ErrorKind::InvalidArgument, "Erro interno ao gravar uma página",
                        "writePage: page of " + std::to_string(page.size()) + " bytes");
     if (fd_ < 0) throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "writePage after close");
-    std::vector<std::uint8_t> encoded;
-    const std::uint8_t* data = page.data();
-    if (databaseKey_ != 0 && number.value != 0) {
-        encoded.assign(page.begin(), page.end());
-        rc4Apply(databaseKey_ ^ number.value, encoded);
-        data = encoded.data();
+    std::uint8_t* slot = nullptr;
+    const std::size_t windowPages = held_.size();
+    // A page behind the window (reserved early, filled late) is written on its own.
+    if (number.value >= windowFirst_) {
+        if (windowPages == 0 || std::uint64_t{number.value} >= std::uint64_t{windowFirst_} + windowPages) {
+            writeWindow();
+            if (window_.empty()) {
+                window_.assign(std::max<std::size_t>(1, kWindowBytes / pageSize_) * pageSize_, 0);
+                held_.assign(window_.size() / pageSize_, false);
+            }
+            windowFirst_ = number.value;
+        }
+        const std::size_t index = number.value - windowFirst_;
+        held_[index] = true;
+        slot = window_.data() + index * pageSize_;
     }
-    const off_t offset = static_cast<off_t>(std::uint64_t{number.value} * pageSize_);
+    std::vector<std::uint8_t> alone;
+    if (!slot) {
+        alone.resize(pageSize_);
+        slot = alone.data();
+    }
+    std::copy(page.begin(), page.end(), slot);
+    if (databaseKey_ != 0 && number.value != 0)
+        rc4Apply(databaseKey_ ^ number.value, std::span<std::uint8_t>(slot, pageSize_));
+    if (!alone.empty()) writeAt(std::uint64_t{number.value} * pageSize_, alone.data(), pageSize_);
+}
+
+void OutputFile::writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
-    while (done < pageSize_) {
-        const ssize_t n = ::pwrite(fd_, data + done, pageSize_ - done, offset + static_cast<off_t>(done));
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             throwWriteError(path_, "pwrite", errno);
@@ -73,8 +94,26 @@ void OutputFile::writePage(PageNumber number, std::span<const std::uint8_t> page
     }
 }
 
+// Writes each run of held pages of the window and empties it.
+void OutputFile::writeWindow() {
+    std::size_t i = 0;
+    while (i < held_.size()) {
+        if (!held_[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < held_.size() && held_[end]) held_[end++] = false;
+        writeAt((std::uint64_t{windowFirst_} + i) * pageSize_, window_.data() + i * pageSize_, (end - i) * pageSize_);
+        i = end;
+    }
+}
+
 void OutputFile::finish(std::uint32_t pageCount) {
     if (fd_ < 0) throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "finish after close");
+    writeWindow();
+    std::vector<std::uint8_t>().swap(window_);
+    std::vector<bool>().swap(held_);
     if (::ftruncate(fd_, static_cast<off_t>(std::uint64_t{pageCount} * pageSize_)) != 0)
         throwWriteError(path_, "ftruncate", errno);
     if (::fsync(fd_) != 0) throwWriteError(path_, "fsync", errno);

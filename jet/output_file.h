@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "jet/page_number.h"
 
@@ -12,6 +13,9 @@ namespace jet {
 // database key when the source was encoded (every page but page 0, which the
 // caller supplies already masked). Created exclusively; unless commit() succeeds,
 // the destructor removes the file, so a failed run leaves nothing behind.
+// Pages go to the disk in large chunks: a window of consecutive page numbers is
+// kept in memory and written out, run by run, when a page beyond it arrives or
+// the file is finished; a compaction writes almost every page in file order.
 class OutputFile {
 public:
     // Throws JetError(Io) when the file cannot be created (it exists already, no
@@ -25,9 +29,12 @@ public:
     std::size_t pageSize() const { return pageSize_; }
 
     // Writes one page (exactly pageSize bytes, plain); encodes a copy when needed.
+    // The page may stay in memory until a page past the window or finish()
+    // writes it out.
     void writePage(PageNumber number, std::span<const std::uint8_t> page);
 
-    // Sets the final length, flushes the data to the disk and closes the file.
+    // Writes the gathered pages, sets the final length, flushes the data to the
+    // disk and closes the file.
     void finish(std::uint32_t pageCount);
     // Keeps the file: after this the destructor no longer removes it.
     void commit() { committed_ = true; }
@@ -35,12 +42,20 @@ public:
     void discard();
 
 private:
+    static constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
+
+    void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
+    void writeWindow();
+
     std::string path_;
     std::size_t pageSize_;
     std::uint32_t databaseKey_;
     int fd_ = -1;
     bool committed_ = false;
     bool removed_ = false;
+    std::vector<std::uint8_t> window_;  // pages windowFirst_, windowFirst_ + 1, ...
+    std::vector<bool> held_;            // which pages of the window were written
+    std::uint32_t windowFirst_ = 0;
 };
 
 }  // namespace jet

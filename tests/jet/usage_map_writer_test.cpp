@@ -2,6 +2,8 @@
 // from a real file: inline and reference maps, the global map's pages past the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "compact_test_support.h"
 #include "jet/data_page.h"
 #include "jet/data_page_builder.h"
@@ -135,6 +137,30 @@ TEST(OutputFile, EncodedPagesDecodeThroughTheReaderAndUnfinishedFilesVanish) {
     EXPECT_FALSE(std::filesystem::exists(lost));
     EXPECT_THROW(jet::OutputFile(path, layout.pageSize, 0), jet::JetError) << "an existing file is never replaced";
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(OutputFile, PagesInAnyOrderLandWhereTheyBelongAndTheLastWriteWins) {
+    jet_test::ScratchDir dir;
+    const std::string path = dir.file("order.mdb");
+    const std::size_t pageSize = jet::FormatLayout::forJet4().pageSize;
+    // Ahead, behind and far past what the writer keeps in memory, holes, and a rewrite.
+    const std::vector<std::uint32_t> order = {0, 5, 3, 2000, 1, 2001, 5, 4000, 2002, 7, 4001, 3};
+    std::vector<std::uint8_t> expected(4002 * pageSize, 0);
+    {
+        jet::OutputFile out(path, pageSize, 0);
+        std::uint8_t stamp = 1;
+        for (std::uint32_t n : order) {
+            std::vector<std::uint8_t> page(pageSize, stamp);
+            page[0] = static_cast<std::uint8_t>(n);
+            page[pageSize - 1] = static_cast<std::uint8_t>(n >> 8);
+            std::copy(page.begin(), page.end(), expected.begin() + static_cast<std::ptrdiff_t>(n * pageSize));
+            out.writePage(PageNumber(n), page);
+            ++stamp;
+        }
+        out.finish(4002);
+        out.commit();
+    }
+    EXPECT_TRUE(jet_test::fileBytes(path) == expected);
 }
 
 }  // namespace
