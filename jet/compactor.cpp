@@ -567,7 +567,10 @@ void Compactor::copyTable(TableWork& t) {
             entries.reserve(source.size());
             for (SourceEntry& e : source) entries.push_back(IndexBuildEntry{std::move(e.key), newLocation[e.record]});
         }
-        std::sort(entries.begin(), entries.end(), indexEntryLess);
+        // Entries taken from a tree, or from the primary key the rows were ordered by,
+        // usually come in order already: check in one pass before sorting.
+        if (!std::is_sorted(entries.begin(), entries.end(), indexEntryLess))
+            std::sort(entries.begin(), entries.end(), indexEntryLess);
         std::uint32_t distinct = 0;
         for (std::size_t e = 0; e < entries.size(); ++e)
             if (e == 0 || compareKeyBytes(entries[e - 1].key, entries[e].key) != 0) ++distinct;
