@@ -13,48 +13,21 @@
 
 #include <gtest/gtest.h>
 
+#include "program_run.h"
 #include "temp_folder.h"
 
 namespace {
 
 using testing_support::fileExists;
 using testing_support::folderNames;
+using testing_support::ProgramRun;
 using testing_support::readFile;
+using testing_support::runProgram;
 using testing_support::TempFolder;
 using testing_support::writeFile;
 
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 ProgramRun runCompactar(const std::vector<std::string>& arguments, const TempFolder& scratch) {
-    const std::string outPath = scratch / "saida.txt";
-    const std::string errPath = scratch / "erros.txt";
-    const std::string program = COMPACTAR_BINARY;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(122);
-    }
-    ProgramRun run;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
-    ::unlink(outPath.c_str());
-    ::unlink(errPath.c_str());
-    return run;
+    return runProgram(COMPACTAR_BINARY, arguments, scratch);
 }
 
 std::uint32_t le32(const std::string& bytes, std::size_t at) {

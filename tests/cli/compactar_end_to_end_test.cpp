@@ -14,56 +14,18 @@
 
 #include "database_engine.h"
 #include "program_engine.h"
+#include "program_run.h"
 #include "temp_folder.h"
 
 namespace {
 
 using testing_support::fileExists;
 using testing_support::folderNames;
+using testing_support::ProgramRun;
 using testing_support::readFile;
+using testing_support::runProgram;
 using testing_support::TempFolder;
 using testing_support::writeFile;
-
-struct ProgramRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the program with `arguments`, its output streams caught in files. With
-// `asNobody`, a run started as root gives up its privileges first.
-ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments, const TempFolder& folder,
-               bool asNobody = false, const std::optional<std::string>& home = std::nullopt) {
-    const std::string outPath = folder / "saida.txt";
-    const std::string errPath = folder / "erros.txt";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
-        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(121);
-        if (home) {
-            ::setenv("HOME", home->c_str(), 1);
-            ::unsetenv("XDG_DATA_HOME");
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(122);
-    }
-    ProgramRun run;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
-    ::unlink(outPath.c_str());
-    ::unlink(errPath.c_str());
-    return run;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
