@@ -35,15 +35,7 @@ struct FormatLayout {
     std::size_t physicalIndexSize = 52;
     std::size_t logicalIndexSize = 28;
 
-    // Index pages.
-    std::size_t indexPrev = 0x0C;
-    std::size_t indexNext = 0x10;
-    std::size_t indexTail = 0x14;
-    std::size_t indexPrefixLength = 0x18;  // u8 in Jet3, u16 in Jet4+
-    std::size_t indexNodeFlag = 0x1A;
-    std::size_t indexEntryMask = 0x1B;
-    std::size_t indexEntryMaskSize = 453;
-    std::size_t indexEntries = 0x1E0;
+    // Index pages have their own layout: IndexPageLayout in index_page.h.
 
     // Long values: data bytes in one full chain chunk.
     std::size_t longValueChunkData = 4072;
@@ -76,14 +68,6 @@ inline FormatLayout FormatLayout::forJet3() {
     l.columnBlockSize = 18;
     l.physicalIndexSize = 39;
     l.logicalIndexSize = 20;
-    l.indexPrev = 0x08;
-    l.indexNext = 0x0C;
-    l.indexTail = 0x10;
-    l.indexPrefixLength = 0x14;
-    l.indexNodeFlag = 0x15;
-    l.indexEntryMask = 0x16;
-    l.indexEntryMaskSize = 226;
-    l.indexEntries = 0xF8;
     l.longValueChunkData = 2032;
     return l;
 }
