@@ -54,14 +54,19 @@ std::string megabytes(std::uint64_t bytes) {
     return buf;
 }
 
-int info(const std::string& path, std::ostream& out, std::ostream& err) {
-    std::unique_ptr<jet::Database> db;
+// Opens the database, or says on `err` why it cannot be read.
+std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err) {
     try {
-        db = jet::Database::open(path);
+        return jet::Database::open(path);
     } catch (const jet::JetError& e) {
         err << "compactar: " << e.what() << "\n";
-        return kExitFailure;
+        return nullptr;
     }
+}
+
+int info(const std::string& path, std::ostream& out, std::ostream& err) {
+    const std::unique_ptr<jet::Database> db = openOrReport(path, err);
+    if (!db) return kExitFailure;
     const jet::DatabaseHeader& h = db->header();
     const std::size_t pageSize = db->layout().pageSize;
     out << "Arquivo: " << path << "\n";
@@ -339,13 +344,8 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!haveTable && outputDir.empty())
         return dumpUsage(err, "indique --table NOME (saída padrão) ou --output PASTA (todas as tabelas)");
 
-    std::unique_ptr<jet::Database> db;
-    try {
-        db = jet::Database::open(path);
-    } catch (const jet::JetError& e) {
-        err << "compactar: " << e.what() << "\n";
-        return kExitFailure;
-    }
+    const std::unique_ptr<jet::Database> db = openOrReport(path, err);
+    if (!db) return kExitFailure;
 
     std::vector<const jet::TableEntry*> chosen;
     if (haveTable) {
