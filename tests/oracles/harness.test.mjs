@@ -8,7 +8,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { test } from "node:test";
 import { fixedDecimal, formatAccessDays, guidBraced, shortestSingle, tableFileName } from "../../tools/oracles/canonical.mjs";
-import { LIMITS } from "../../tools/oracles/reader_limits.mjs";
+import { copyLimits, LIMITS } from "../../tools/oracles/reader_limits.mjs";
 
 const compareScript = new URL("../../tools/oracles/compare.mjs", import.meta.url).pathname;
 
@@ -88,4 +88,117 @@ test("the comparer reports a changed value and a missing table, and passes ident
   // mdbtools prints doubles with %.16g: that rounding is not a difference, one more digit is.
   write("printed", [{ ...table, rows: [[0.1, 0.1, "1.5000"]] }]);
   assert.equal(run("printed", "--known-limits", "mdbtools").status, 0);
+});
+
+// Hand-made dumps of a database and of its "compacted copy", for compare.mjs --id-mapping.
+// Tables T1 (Id 10) and T2 (Id 20) move to 6 and 7; the Forms container (-5) keeps its Id;
+// NavPane row 3 names 30, a deleted object.
+function compactedFixture() {
+  const catalog = (t1, t2) => ({
+    table: "MSysObjects",
+    columns: [{ name: "Id", type: "long" }, { name: "ParentId", type: "long" }, { name: "Name", type: "text" }, { name: "Type", type: "int" }],
+    rows: [[2, 1, "MSysObjects", 1], [-5, 1, "Forms", 3], [t1, 1, "T1", 1], [t2, 1, "T2", 1]],
+  });
+  const aces = (ids) => ({
+    table: "MSysACEs",
+    columns: [{ name: "ACM", type: "long" }, { name: "ObjectId", type: "long" }],
+    rows: ids.map((id) => [1, id]),
+  });
+  const navPane = (ids) => ({
+    table: "MSysNavPaneGroupToObjects",
+    columns: [{ name: "Id", type: "long" }, { name: "ObjectID", type: "long" }, { name: "Name", type: "text" }],
+    rows: ids.map((id, i) => [i + 1, id, null]),
+  });
+  const data = (rows) => ({ table: "T1", columns: [{ name: "k", type: "long" }, { name: "s", type: "text" }], rows });
+  const source = [catalog(10, 20), aces([2, -5, 10, 20]), navPane([10, 20, 30]), data([[1, "a"], [2, "b"]])];
+  return { catalog, aces, navPane, data, source };
+}
+
+test("--id-mapping: tables renumbered one to one pass, in any row order", (t) => {
+  const root = mkdtempSync(join(tmpdir(), "oracle-idmap-"));
+  t.after(() => rmSync(root, { recursive: true, force: true }));
+  const write = (dir, tables) => {
+    mkdirSync(join(root, dir));
+    tables.forEach((tb, i) => writeFileSync(join(root, dir, `${i}.json`), JSON.stringify(tb)));
+  };
+  const run = (b) => {
+    const r = spawnSync("node", [compareScript, join(root, "source"), join(root, b), "--id-mapping"]);
+    return { status: r.status, out: r.stdout.toString() + r.stderr.toString() };
+  };
+  const { catalog, aces, navPane, data, source } = compactedFixture();
+  write("source", source);
+  write("copy", [catalog(6, 7), aces([7, 6, -5, 2]), navPane([6, 7, 30]), data([[2, "b"], [1, "a"]])]);
+  assert.equal(run("copy").status, 0, run("copy").out);
+  // Unchanged Ids are a mapping too.
+  write("same", source);
+  assert.equal(run("same").status, 0);
+  // A dangling Id may change to another Id that names nothing, but not become a live object's.
+  write("danglingMoved", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([6, 7, 31]), data([[1, "a"], [2, "b"]])]);
+  assert.equal(run("danglingMoved").status, 0, run("danglingMoved").out);
+  write("danglingTaken", [catalog(30, 7), aces([2, -5, 30, 7]), navPane([30, 7, 30]), data([[1, "a"], [2, "b"]])]);
+  const taken = run("danglingTaken");
+  assert.equal(taken.status, 1);
+  assert.match(taken.out, /MSysNavPaneGroupToObjects\.ObjectID \(long\) row 2: A=30 \(names no object in A\) B=30 \("T1" in B\)/);
+});
+
+test("--id-mapping: catches a non-injective or inconsistent mapping, a changed value, a lost or added row", (t) => {
+  const root = mkdtempSync(join(tmpdir(), "oracle-idmap-"));
+  t.after(() => rmSync(root, { recursive: true, force: true }));
+  const write = (dir, tables) => {
+    mkdirSync(join(root, dir));
+    tables.forEach((tb, i) => writeFileSync(join(root, dir, `${i}.json`), JSON.stringify(tb)));
+  };
+  const fails = (b, pattern) => {
+    const r = spawnSync("node", [compareScript, join(root, "source"), join(root, b), "--id-mapping"]);
+    const out = r.stdout.toString();
+    assert.equal(r.status, 1, `${b}: ${out}`);
+    assert.match(out, pattern, b);
+  };
+  const { catalog, aces, navPane, data, source } = compactedFixture();
+  write("source", source);
+  // T1 and T2 both become 6.
+  write("notInjective", [catalog(6, 6), aces([2, -5, 6, 6]), navPane([6, 6, 30]), data([[1, "a"], [2, "b"]])]);
+  fails("notInjective", /Id mapping not one to one: 10 \("T1"\) and 20 \("T2"\) both become 6/);
+  // The catalog says T1 10→6, MSysACEs still has T2's new Id where T1's should be.
+  write("inconsistent", [catalog(6, 7), aces([2, -5, 7, 7]), navPane([6, 7, 30]), data([[1, "a"], [2, "b"]])]);
+  fails("inconsistent", /MSysACEs\.ObjectId \(long\) row 2[^:]*: A=10 \("T1" in A\), which maps to 6 B=7 \("T2" in B\)/);
+  // Same mapping in MSysACEs, another one in the NavPane table.
+  write("inconsistentNavPane", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([7, 6, 30]), data([[1, "a"], [2, "b"]])]);
+  fails("inconsistentNavPane", /MSysNavPaneGroupToObjects\.ObjectID \(long\) row 0[^:]*: A=10 \("T1" in A\), which maps to 6 B=7/);
+  // A container renumbered: only tables may move.
+  write("containerMoved", [{ ...catalog(6, 7), rows: [[2, 1, "MSysObjects", 1], [-6, 1, "Forms", 3], [6, 1, "T1", 1], [7, 1, "T2", 1]] },
+    aces([2, -6, 6, 7]), navPane([6, 7, 30]), data([[1, "a"], [2, "b"]])]);
+  fails("containerMoved", /MSysObjects "Forms" \(Type 3\): Id -5 became -6; only tables are renumbered/);
+  // A non-Id value changed, in a user table and in a system table.
+  write("changed", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([6, 7, 30]), data([[1, "a"], [2, "c"]])]);
+  fails("changed", /T1\.s \(text\) row 1: A="b" B="c"/);
+  write("changedAce", [catalog(6, 7), { ...aces([2, -5, 6, 7]), rows: [[1, 2], [1, -5], [3, 6], [1, 7]] },
+    navPane([6, 7, 30]), data([[1, "a"], [2, "b"]])]);
+  fails("changedAce", /MSysACEs\.ACM \(long\) row 2: A=1 B=3/);
+  // A row lost, a row added (same count: one of each).
+  write("lost", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([6, 7, 30]), data([[1, "a"]])]);
+  fails("lost", /T1: 2 rows in A, 1 in B[\s\S]*T1: row 1 of A not in B: \[2,"b"\]/);
+  write("added", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([6, 7, 30]), data([[1, "a"], [2, "b"], [3, "c"]])]);
+  fails("added", /T1: row 2 of B not in A: \[3,"c"\]/);
+  write("swappedForOther", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([6, 7, 30]), data([[1, "a"], [9, "z"]])]);
+  fails("swappedForOther", /row 1 of A not in B[\s\S]*row 1 of B not in A/);
+  // Two dangling Ids merged into one.
+  write("sourceTwoDangling", [catalog(10, 20), aces([2, -5, 10, 20]), navPane([30, 31, 10]), data([[1, "a"], [2, "b"]])]);
+  write("danglingMerged", [catalog(6, 7), aces([2, -5, 6, 7]), navPane([40, 40, 6]), data([[1, "a"], [2, "b"]])]);
+  const merged = spawnSync("node", [compareScript, join(root, "sourceTwoDangling"), join(root, "danglingMerged"), "--id-mapping"]);
+  assert.equal(merged.status, 1);
+  assert.match(merged.stdout.toString(), /dangling Ids 30 and 31 both became 40/);
+});
+
+test("copy limit: only the long-value pointer of a calculated Memo read as text may move", () => {
+  const [limit] = copyLimits({ "f.accdb": [{ readers: ["mdbtools"], table: "T", columns: ["Calc"], why: "" }] }, "f.accdb");
+  const where = { table: "T", column: "Calc", type: "text" };
+  const text = (hex) => Buffer.from(hex, "hex").toString("utf16le");
+  // calcFieldTestV2010 Table1.AllNames row 0: length 0x49, kind 0x40, row 0 of page 0x59 → 0x4a.
+  assert.ok(limit.accepts(text("490000400059000000000000"), text("49000040004a000000000000"), where));
+  assert.ok(limit.accepts(text("490000400059"), text("49000040004a"), where)); // cut at U+0000
+  assert.ok(!limit.accepts(text("490000400059000000000000"), text("4a000040004a000000000000"), where)); // length
+  assert.ok(!limit.accepts(text("490000800059000000000000"), text("49000080004a000000000000"), where)); // inline
+  assert.ok(!limit.accepts(text("490000400059000000000000"), text("49000040004a000001000000"), where));
+  assert.ok(!limit.accepts(text("490000400059000000000000"), text("49000040004a000000000000"), { ...where, column: "Other" }));
 });

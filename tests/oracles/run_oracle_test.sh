@@ -6,6 +6,10 @@
 #   run_oracle_test.sh ours CORPUS_DIR REL_PATH WORK_DIR COMPACTAR
 #       dumps REL_PATH with `COMPACTAR dump --format json` and compares it with each reader's
 #       dump (made by the "readers" run into the same WORK_DIR, or made here if missing).
+#   run_oracle_test.sh compacted CORPUS_DIR REL_PATH WORK_DIR COMPACTAR
+#       compacts REL_PATH with `COMPACTAR compact` into WORK_DIR/compacted, dumps the copy with
+#       both readers and compares each with the same reader's dump of REL_PATH: equal but for
+#       table Ids, which may only be renumbered one to one (compare.mjs --id-mapping).
 set -euo pipefail
 mode=$1 corpus=$2 rel=$3 work=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -51,8 +55,27 @@ case "$mode" in
         --known-limits "$reader" --any-order || status=1
     done
     ;;
+  compacted)
+    compactar=$5
+    [ -f "$work/mdb-reader/%errors.json" ] && [ -f "$work/mdbtools/%errors.json" ] || dump_readers
+    rm -rf "$work/compacted"
+    mkdir -p "$work/compacted"
+    out="$work/compacted/$(basename "$rel")"
+    if ! "$compactar" compact "$db" "$out" >"$work/compacted/compact.log" 2>&1; then
+      echo "FAIL: '$compactar compact $db OUT' failed:" >&2
+      cat "$work/compacted/compact.log" >&2
+      exit 1
+    fi
+    node "$oracles/mdb_reader_dump.mjs" "$out" "$work/compacted/mdb-reader"
+    node "$oracles/mdbtools_dump.mjs" "$out" "$work/compacted/mdbtools"
+    for reader in mdb-reader mdbtools; do
+      echo "== $reader: $rel vs its compacted copy"
+      node "$oracles/compare.mjs" "$work/$reader" "$work/compacted/$reader" --corpus-file "$rel" \
+        --id-mapping || status=1
+    done
+    ;;
   *)
-    echo "usage: run_oracle_test.sh readers|ours CORPUS_DIR REL_PATH WORK_DIR [COMPACTAR]" >&2
+    echo "usage: run_oracle_test.sh readers|ours|compacted CORPUS_DIR REL_PATH WORK_DIR [COMPACTAR]" >&2
     exit 2
     ;;
 esac

@@ -4,16 +4,20 @@
 // the test corpus) may be accepted, each one only in the exact shape it is known to take.
 // Usage: compare.mjs A_DIR B_DIR [--known-limits mdbtools|mdb-reader]
 //                    [--a-known-limits mdbtools|mdb-reader] [--corpus-file REL_PATH]
-//                    [--any-order] [--max-report N]
+//                    [--any-order] [--id-mapping] [--max-report N]
 // --corpus-file names the database (relative to tests/data/corpus) so that the differences
 // known for that one file (corpus_exceptions.json) are accepted from the limited reader(s).
+// --id-mapping compares one reader's dumps of a database and of its compacted copy: exact
+// values, rows as multisets, Id-bearing columns through one old→new mapping (id_mapping.mjs);
+// a table the reader cannot open on either side is accepted only with the same error on both.
 // Exit status: 0 same, 1 differences remain, 2 bad usage or unreadable dump.
 import { readdirSync, readFileSync } from "node:fs";
 import { join } from "node:path";
-import { fileExceptions, LIMITS, openingLimit } from "./reader_limits.mjs";
+import { compareMappedTable, deriveIdMapping } from "./id_mapping.mjs";
+import { copyLimits, fileExceptions, LIMITS, openingLimit } from "./reader_limits.mjs";
 
 function parseArgs(argv) {
-  const opts = { dirs: [], limitsA: null, limitsB: null, corpusFile: null, anyOrder: false, maxReport: 40 };
+  const opts = { dirs: [], limitsA: null, limitsB: null, corpusFile: null, anyOrder: false, idMapping: false, maxReport: 40 };
   for (let i = 0; i < argv.length; i++) {
     const arg = argv[i];
     const value = () => {
@@ -24,17 +28,22 @@ function parseArgs(argv) {
     else if (arg === "--a-known-limits") opts.limitsA = value();
     else if (arg === "--corpus-file") opts.corpusFile = value();
     else if (arg === "--any-order") opts.anyOrder = true;
+    else if (arg === "--id-mapping") opts.idMapping = true;
     else if (arg === "--max-report") opts.maxReport = Number(value());
     else if (arg.startsWith("--")) throw new Error(`unknown option ${arg}`);
     else opts.dirs.push(arg);
   }
   if (opts.dirs.length !== 2) throw new Error("two dump directories are needed");
+  if (opts.idMapping && (opts.limitsA || opts.limitsB || opts.anyOrder)) {
+    throw new Error("--id-mapping compares one reader with itself: no limits, rows always in any order");
+  }
   for (const r of [opts.limitsA, opts.limitsB]) {
     if (r !== null && !(r in LIMITS)) throw new Error(`no known limits for reader "${r}"`);
   }
   const exceptions = JSON.parse(readFileSync(new URL("./corpus_exceptions.json", import.meta.url), "utf8"));
   opts.valueLimitsA = opts.limitsA ? [...LIMITS[opts.limitsA], ...fileExceptions(exceptions, opts.corpusFile, opts.limitsA)] : [];
   opts.valueLimitsB = opts.limitsB ? [...LIMITS[opts.limitsB], ...fileExceptions(exceptions, opts.corpusFile, opts.limitsB)] : [];
+  opts.copyLimits = opts.idMapping ? copyLimits(exceptions, opts.corpusFile) : [];
   return opts;
 }
 
@@ -193,10 +202,34 @@ function main(argv) {
   };
   const names = [...new Set([...dumpA.tables.keys(), ...dumpB.tables.keys(),
     ...dumpA.errors.keys(), ...dumpB.errors.keys()])].sort();
+  let mapping = null;
+  if (opts.idMapping) {
+    try {
+      mapping = deriveIdMapping(dumpA.tables.get("MSysObjects"), dumpB.tables.get("MSysObjects"));
+    } catch (err) {
+      console.error(`compare: ${err.message}`);
+      return 2;
+    }
+    for (const problem of mapping.problems) report.diff(problem);
+  }
   for (const name of names) {
     const [ta, tb] = [dumpA.tables.get(name), dumpB.tables.get(name)];
     if (ta && tb) {
-      compareTables(name, ta, tb, opts, report);
+      try {
+        if (mapping) compareMappedTable(name, ta, tb, mapping, report, opts.copyLimits);
+        else compareTables(name, ta, tb, opts, report);
+      } catch (err) {
+        console.error(`compare: ${err.message}`);
+        return 2;
+      }
+      continue;
+    }
+    if (mapping) {
+      // The same reader on both sides: failing on one side only is a difference.
+      const [ea, eb] = [dumpA.errors.get(name), dumpB.errors.get(name)];
+      if (!ta && !tb && ea !== undefined && ea === eb) report.accept(`not opened on either side: ${ea}`, name);
+      else report.diff(`${name}: ${ta ? "opened" : `not opened (${ea ?? "not listed"})`} in A, ` +
+        `${tb ? "opened" : `not opened (${eb ?? "not listed"})`} in B`);
       continue;
     }
     // A table one side could not open: acceptable only as that reader's documented limit.
@@ -213,7 +246,15 @@ function main(argv) {
   for (const [id, { count, first }] of report.accepted) {
     console.log(`accepted ${count} × ${id} (first: ${first})`);
   }
-  if (report.reordered > 0) console.log(`${report.reordered} rows matched at another position (--any-order)`);
+  if (report.reordered > 0) {
+    console.log(`${report.reordered} rows matched at another position (${mapping ? "rows compared as multisets" : "--any-order"})`);
+  }
+  if (mapping) {
+    const moved = [...mapping.map].filter(([from, to]) => from !== to).length;
+    const dangling = [...mapping.dangling.map];
+    console.log(`Id mapping: ${moved} of ${mapping.map.size} catalog Ids renumbered; ` +
+      `${dangling.length} Ids naming no object (${dangling.filter(([from, to]) => from !== to).length} changed)`);
+  }
   console.log(`${names.length} tables, ${report.values} values compared: ` +
     `${report.diffs === 0 ? "no differences" : `${report.diffs} differences`}`);
   return report.diffs === 0 ? 0 : 1;

@@ -102,3 +102,28 @@ export function fileExceptions(all, corpusFile, reader) {
     accepts: (oracle, ref, { table, column }) => table === e.table && e.columns.includes(column),
   }));
 }
+
+// A file and its compacted copy dumped by the same reader: the limits above cancel out, but
+// one. A calculated Memo column that a reader takes for a text column shows the 12-byte
+// long-value descriptor at the start of its wrapper as text: length (3 bytes), kind (0x40:
+// one LVAL row, 0x00: a chain), the value's row (1 byte) and page (3 bytes), 4 more bytes.
+// Compaction moves the value, so only the row and page may differ (mdbtools cuts the text at
+// its first U+0000, hence the shorter forms).
+function movedLongValuePointer(a, b, type) {
+  if (!TEXT_TYPES.has(type) || typeof a !== "string" || typeof b !== "string") return false;
+  const [x, y] = [Buffer.from(a, "utf16le"), Buffer.from(b, "utf16le")];
+  if (x.length < 4 || y.length < 4 || x.length > 12 || y.length > 12) return false;
+  if (!x.subarray(0, 4).equals(y.subarray(0, 4)) || (x[3] !== 0x40 && x[3] !== 0x00)) return false;
+  for (let i = 8; i < Math.min(x.length, y.length); i++) if (x[i] !== y[i]) return false;
+  return true;
+}
+
+// The per-file exceptions (calculated columns) as they show between a file and its copy.
+export function copyLimits(all, corpusFile) {
+  return (all[corpusFile] ?? []).map((e) => ({
+    id: `${e.table}.{${e.columns.join(",")}} of ${corpusFile}: a calculated Memo read as text shows ` +
+      "its long-value pointer, which compaction moves",
+    accepts: (a, b, { table, column, type }) => table === e.table && e.columns.includes(column) &&
+      movedLongValuePointer(a, b, type),
+  }));
+}
