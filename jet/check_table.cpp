@@ -88,7 +88,14 @@ void TableChecker::run() {
         }
     }
 
+    // The stored row count (bounded: it may be damaged) sizes the per-row tables once.
+    readLongValuePages();
+    const std::size_t rowHint = std::min<std::size_t>(
+        {std::size_t{t_.rowCount}, owned_ ? owned_->pages().size() * 256 : 0, std::size_t{1} << 18});
+    rows_.reserve(rowHint);
+    for (IndexState& st : indexes_) st.expected.reserve(rowHint);
     checkDataPages();
+    orderRows();
     checkLongValueMaps();
     for (std::size_t i = 0; i < t_.physicalIndexes.size(); ++i) {
         try {
@@ -98,7 +105,7 @@ void TableChecker::run() {
                              "o índice não pôde ser lido: " + std::string(e.what()), e.location().page, std::nullopt,
                              std::nullopt, t_.name, indexName(t_.physicalIndexes[i]), std::nullopt});
         }
-        indexes_[i].expected.clear();
+        indexes_[i] = IndexState{};
     }
     checkStatistics();
 }
@@ -437,7 +444,8 @@ void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::s
         decoder_.split(raw, fields_, at);
     } catch (const JetError& e) {
         damage("row_unreadable", "a linha não pôde ser decomposta: " + std::string(e.what()), pn, r);
-        for (IndexState& st : indexes_) st.expected[location];  // present, key unknown
+        rows_.push_back(location);
+        for (IndexState& st : indexes_) st.expected.emplace_back();  // present, key unknown
         return;
     }
     if (fields_.columnCount > t_.maxColumns)
@@ -461,9 +469,10 @@ void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::s
     }
 
     // Expected index keys of this row.
+    rows_.push_back(location);
     for (std::size_t k = 0; k < indexes_.size(); ++k) {
         IndexState& st = indexes_[k];
-        ExpectedEntry& e = st.expected[location];
+        ExpectedEntry& e = st.expected.emplace_back();
         if (!st.encoder) continue;
         scratch_.resize(st.columnPositions.size());
         bool decoded = true;
@@ -480,14 +489,50 @@ void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::s
             e.allNull = e.allNull && null;
         }
         if (!decoded || !verifyIndexKeys_) continue;
-        KeyEncoding enc = st.encoder->encode(scratch_);
-        if (enc.ok()) {
-            e.key = std::move(enc.bytes);
-            e.encoded = true;
+        const std::size_t start = st.keys.size();
+        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, st.keys)) {
+            st.keys.resize(start);
+            e.gap = static_cast<std::uint32_t>(st.gaps.size());
+            st.gaps.push_back(std::move(*gap));
         } else {
-            e.gap = enc.gap;
+            e.keyOffset = start;
+            e.keyLength = static_cast<std::uint32_t>(st.keys.size() - start);
+            e.encoded = true;
         }
     }
+}
+
+// Rows are met in the order of the table's page map, which is ascending for every
+// map kind; sorting is only a safeguard, so lookups by row pointer can bisect.
+void TableChecker::orderRows() {
+    if (!std::is_sorted(rows_.begin(), rows_.end())) {
+        std::vector<std::size_t> order(rows_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rows_[a] < rows_[b]; });
+        std::vector<RowPointer> rows(rows_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) rows[i] = rows_[order[i]];
+        rows_ = std::move(rows);
+        for (IndexState& st : indexes_) {
+            std::vector<ExpectedEntry> expected(st.expected.size());
+            for (std::size_t i = 0; i < order.size(); ++i) expected[i] = st.expected[order[i]];
+            st.expected = std::move(expected);
+        }
+    }
+    std::sort(lvalRowsUsed_.begin(), lvalRowsUsed_.end(),
+              [](const LongValueUse& a, const LongValueUse& b) { return a.segment < b.segment; });
+    for (std::size_t i = 1; i < lvalRowsUsed_.size(); ++i) {
+        const LongValueUse& u = lvalRowsUsed_[i];
+        if (u.segment != lvalRowsUsed_[i - 1].segment) continue;
+        damage("long_value_shared", "a linha de valor longo (página " + pageText(u.segment.page) + " linha " +
+                                        std::to_string(u.segment.row) + ") é usada por dois valores",
+               u.usedBy.page.value, u.usedBy.row);
+    }
+}
+
+std::optional<std::size_t> TableChecker::rowPosition(RowPointer row) const {
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), row);
+    if (it == rows_.end() || *it != row) return std::nullopt;
+    return static_cast<std::size_t>(it - rows_.begin());
 }
 
 void TableChecker::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
@@ -555,54 +600,74 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
         damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
     // Walk the value's LVAL rows without copying its bytes: each row must exist on a
     // long-value page, a chain must end (no cycle) and carry at least the length.
-    std::vector<RowPointer> segments;
+    std::vector<RowPointer>& segments = chainScratch_;
+    segments.clear();
+    std::unordered_set<RowPointer> chainSeen;  // allocates only for long chains
     {
-        const std::string what = "valor longo da coluna " + c.name;
-        std::unordered_set<RowPointer> seen;
+        const auto what = [&c] { return "valor longo da coluna " + c.name; };
         std::uint64_t carried = 0;
         RowPointer p = d.pointer;
         const bool chain = d.kind == Kind::Chain;
         for (;;) {
             if (p.page.isNull() || p.page.value >= ctx_.file().pageCount()) {
-                damage("long_value_unreadable", what + ": ponteiro para a página " + pageText(p.page), pn, r);
+                damage("long_value_unreadable", what() + ": ponteiro para a página " + pageText(p.page), pn, r);
                 break;
             }
-            if (!seen.insert(p).second) {
-                damage("long_value_unreadable", what + ": a cadeia de páginas forma um ciclo", pn, r);
+            // Short chains are searched directly; long ones through a set, so a cycle
+            // costs neither quadratic time nor an allocation per value.
+            constexpr std::size_t kDirectSearch = 16;
+            bool cycle = false;
+            if (segments.size() < kDirectSearch) {
+                cycle = std::find(segments.begin(), segments.end(), p) != segments.end();
+            } else {
+                if (chainSeen.empty()) chainSeen.insert(segments.begin(), segments.end());
+                cycle = !chainSeen.insert(p).second;
+            }
+            if (cycle) {
+                damage("long_value_unreadable", what() + ": a cadeia de páginas forma um ciclo", pn, r);
                 break;
             }
-            PageRef ref = ctx_.page(p.page, t_.name);
-            if (!ref) break;
-            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLvalOwner) {
-                damage("long_value_page_owner", what + " está na página " + pageText(p.page) +
+            // Pages of the columns' maps were read before the rows; others (or pages
+            // with many rows, whose rows are not kept) are read here.
+            const LongValuePageFacts* facts = longValuePageFacts(p.page);
+            std::span<const LongValueRowFacts> rows;
+            LongValuePageFacts readNow;
+            if (facts && facts->rowsKept) {
+                rows = std::span<const LongValueRowFacts>(lvRowFacts_).subspan(facts->firstRow, facts->rowCount);
+            } else {
+                PageRef ref = ctx_.page(p.page, t_.name);
+                if (!ref) break;
+                lvRowScratch_.clear();
+                readNow = longValuePageFactsOf(*ref, lvRowScratch_, 256);
+                facts = &readNow;
+                rows = lvRowScratch_;
+            }
+            const LongValueRowFacts row = p.row < rows.size() ? rows[p.row] : LongValueRowFacts{};
+            if (!facts->lval) {
+                damage("long_value_page_owner", what() + " está na página " + pageText(p.page) +
                                                     ", que não é de valores longos",
                        pn, r);
                 break;
             }
-            std::span<const std::uint8_t> row;
-            try {
-                DataPage page(ref, ctx_.layout());
-                if (p.row >= page.rowCount()) throwCorruption("missing long value row");
-                row = page.row(p.row);
-            } catch (const JetError&) {
-                damage("long_value_unreadable", what + ": a linha " + std::to_string(p.row) + " da página " +
+            if (!facts->readable || p.row >= facts->rowCount || row.size == LongValueRowFacts::kUnreadable) {
+                damage("long_value_unreadable", what() + ": a linha " + std::to_string(p.row) + " da página " +
                                                     pageText(p.page) + " não existe",
                        pn, r);
                 break;
             }
             segments.push_back(p);
             if (!chain) {
-                if (row.size() < d.length)
-                    damage("long_value_unreadable", what + ": a linha é menor que o valor", pn, r);
+                if (row.size < d.length)
+                    damage("long_value_unreadable", what() + ": a linha é menor que o valor", pn, r);
                 break;
             }
-            if (row.size() < 4) {
-                damage("long_value_unreadable", what + ": linha da cadeia sem ponteiro", pn, r);
+            if (row.size < 4) {
+                damage("long_value_unreadable", what() + ": linha da cadeia sem ponteiro", pn, r);
                 break;
             }
-            carried += row.size() - 4;
+            carried += row.size - 4;
             if (carried >= d.length) break;
-            p = RowPointer::fromDescriptor(bytes::u32le(row, 0));
+            p = RowPointer::fromDescriptor(row.next);
         }
     }
     auto claimantIt = lvClaimants_.find(c.number);
@@ -615,10 +680,7 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
     }
     const auto mapIt = lvMaps_.find(c.number);
     for (const RowPointer& s : segments) {
-        if (!lvalRowsUsed_.insert(s).second)
-            damage("long_value_shared", "a linha de valor longo (página " + pageText(s.page) + " linha " +
-                                            std::to_string(s.row) + ") é usada por dois valores",
-                   pn, r);
+        lvalRowsUsed_.push_back({s, at});
         if (mapIt != lvMaps_.end() && mapIt->second && !mapIt->second->contains(s.page))
             damage("long_value_page_unmapped", "a página " + pageText(s.page) + " do valor longo da coluna " +
                                                    c.name + " não está no mapa da coluna",
@@ -627,12 +689,98 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
     }
 }
 
+TableChecker::LongValuePageFacts TableChecker::longValuePageFactsOf(const PageBuffer& page,
+                                                                  std::vector<LongValueRowFacts>& rows,
+                                                                  std::size_t keepRows) const {
+    LongValuePageFacts f;
+    f.page = page.number.value;
+    f.lval = page.bytes[0] == 0x01 && bytes::u32le(page.bytes, ctx_.layout().dataOwner) == kLvalOwner;
+    if (!f.lval) return f;
+    try {
+        const DataPage data(std::shared_ptr<const PageBuffer>(std::shared_ptr<const PageBuffer>(), &page),
+                            ctx_.layout());
+        f.readable = true;
+        // Row pointers hold one byte: rows past 255 cannot be referenced.
+        f.rowCount = static_cast<std::uint16_t>(std::min<std::size_t>(data.rowCount(), 256));
+        for (std::uint16_t r = 0; r < data.rowCount(); ++r) {
+            if (data.isDeleted(r)) continue;
+            const unsigned row = r & 0xFFu;  // wraps, as a reference to it would
+            f.live[row / 64] |= std::uint64_t{1} << (row % 64);
+        }
+        if (f.rowCount > keepRows) return f;
+        f.rowsKept = true;
+        f.firstRow = static_cast<std::uint32_t>(rows.size());
+        for (std::uint16_t r = 0; r < f.rowCount; ++r) {
+            LongValueRowFacts& x = rows.emplace_back();
+            try {
+                const std::span<const std::uint8_t> bytes = data.row(r);
+                x.size = static_cast<std::uint32_t>(bytes.size());
+                if (bytes.size() >= 4) x.next = bytes::u32le(bytes, 0);
+            } catch (const JetError&) {
+                x.size = LongValueRowFacts::kUnreadable;
+            }
+        }
+    } catch (const JetError&) {
+        f.readable = false;
+    }
+    return f;
+}
+
+// Every page of the columns' long-value maps, read once in file order (a walk of
+// every value's chain would otherwise read pages in the order the rows point).
+void TableChecker::readLongValuePages() {
+    std::vector<std::uint32_t> pages;
+    for (const auto& [column, map] : lvMaps_) {
+        if (!map) continue;
+        for (PageNumber p : map->pages())
+            if (p.value < ctx_.file().pageCount()) pages.push_back(p.value);
+    }
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    lvPages_.reserve(pages.size());
+    for (std::uint32_t p : pages) {
+        PageRef ref;
+        try {
+            ref = ctx_.file().page(PageNumber(p));
+        } catch (const JetError&) {
+            continue;  // reported when the map or a value reaches it
+        }
+        const std::size_t keep = lvRowFacts_.size() < kLongValueRowBudget ? 256 : 0;
+        lvPages_.push_back(longValuePageFactsOf(*ref, lvRowFacts_, keep));
+    }
+}
+
+const TableChecker::LongValuePageFacts* TableChecker::longValuePageFacts(PageNumber p) const {
+    const auto it = std::lower_bound(lvPages_.begin(), lvPages_.end(), p.value,
+                                     [](const LongValuePageFacts& a, std::uint32_t v) { return a.page < v; });
+    return it != lvPages_.end() && it->page == p.value ? &*it : nullptr;
+}
+
 void TableChecker::checkLongValueMaps() {
     for (auto& [column, map] : lvMaps_) {
         if (!map) continue;
         const std::uint32_t claimant = lvClaimants_[column];
         for (PageNumber p : map->pages()) {
             if (!ctx_.claim(p, claimant, t_.name)) continue;
+            // Rows nobody references: leaked long values (deleted ones are flagged and empty).
+            const auto countOrphans = [&](const std::array<std::uint64_t, 4>& live) {
+                std::size_t orphans = 0;
+                for (unsigned r = 0; r < 256; ++r) {
+                    if (((live[r / 64] >> (r % 64)) & 1u) == 0) continue;
+                    const RowPointer row(p, static_cast<std::uint8_t>(r));
+                    const auto it = std::lower_bound(
+                        lvalRowsUsed_.begin(), lvalRowsUsed_.end(), row,
+                        [](const LongValueUse& u, const RowPointer& x) { return u.segment < x; });
+                    if (it == lvalRowsUsed_.end() || it->segment != row) ++orphans;
+                }
+                if (orphans > 0)
+                    ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
+                             std::to_string(orphans) + " linhas de valores longos sem referência", p.value, t_.name);
+            };
+            if (const LongValuePageFacts* facts = longValuePageFacts(p); facts && facts->lval && facts->readable) {
+                countOrphans(facts->live);
+                continue;
+            }
             PageRef ref = ctx_.page(p, t_.name);
             if (!ref) continue;
             if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLvalOwner) {
@@ -640,17 +788,10 @@ void TableChecker::checkLongValueMaps() {
                        p.value);
                 continue;
             }
-            // Rows nobody references: leaked long values (deleted ones are flagged and empty).
             try {
-                DataPage page(ref, ctx_.layout());
-                std::size_t orphans = 0;
-                for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
-                    if (page.isDeleted(r)) continue;
-                    if (!lvalRowsUsed_.count(RowPointer(p, static_cast<std::uint8_t>(r)))) ++orphans;
-                }
-                if (orphans > 0)
-                    ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
-                             std::to_string(orphans) + " linhas de valores longos sem referência", p.value, t_.name);
+                const DataPage page(ref, ctx_.layout());  // throws what the facts only noted
+                lvRowScratch_.clear();
+                countOrphans(longValuePageFactsOf(*ref, lvRowScratch_, 0).live);
             } catch (const JetError& e) {
                 damage("data_page_header", e.what(), p.value);
             }
@@ -705,49 +846,55 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
                         ix.rootPage.value);
     }
 
-    std::unordered_set<RowPointer> seen;
     std::size_t unverified = 0;
     std::optional<KeyGap> firstGap;
     std::size_t distinct = 0;
-    const std::vector<std::uint8_t>* previousKey = nullptr;
+    std::optional<std::span<const std::uint8_t>> previousKey;
     bool previousNull = false;
+    const auto sameKey = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    };
     for (const IndexTreeEntry& e : tree.entries) {
-        if (!previousKey || *previousKey != e.key) ++distinct;
-        auto it = st.expected.find(e.row);
-        if (it == st.expected.end()) {
+        const std::span<const std::uint8_t> entryKey = tree.key(e);
+        if (!previousKey || !sameKey(*previousKey, entryKey)) ++distinct;
+        const std::optional<std::size_t> position = rowPosition(e.row);
+        if (!position || *position >= st.expected.size()) {
             indexDamage("index_entry_dead_row", "entrada do índice aponta para a página " + pageText(e.row.page) +
                                                     " linha " + std::to_string(e.row.row) +
                                                     ", que não é uma linha viva da tabela",
                         e.leaf.value);
-            previousKey = &e.key;
+            previousKey = entryKey;
             previousNull = false;
             continue;
         }
-        if (!seen.insert(e.row).second)
+        ExpectedEntry& x = st.expected[*position];
+        if (x.seen)
             indexDamage("index_row_twice", "a linha aparece duas vezes no índice", e.row.page.value, e.row.row);
-        const ExpectedEntry& x = it->second;
+        x.seen = true;
         if (x.encoded) {
-            if (x.key != e.key)
+            const std::span<const std::uint8_t> key(st.keys.data() + x.keyOffset, x.keyLength);
+            if (!sameKey(key, entryKey))
                 indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
                             e.row.page.value, e.row.row);
-        } else if (x.gap) {
+        } else if (x.gap != kNoGap) {
             ++unverified;
-            if (!firstGap) firstGap = x.gap;
+            if (!firstGap) firstGap = st.gaps[x.gap];
         }
-        if (ix.isUnique() && previousKey && *previousKey == e.key && !x.anyNull && !previousNull)
+        if (ix.isUnique() && previousKey && sameKey(*previousKey, entryKey) && !x.anyNull && !previousNull)
             indexDamage("index_unique_violation", "valor repetido num índice único", e.row.page.value, e.row.row);
         if (ix.isRequired() && x.anyNull && x.encoded)
             indexDamage("index_required_null", "valor nulo num índice que não admite nulos", e.row.page.value,
                         e.row.row);
-        previousKey = &e.key;
+        previousKey = entryKey;
         previousNull = x.anyNull;
     }
     std::size_t missing = 0;
-    for (const auto& [row, x] : st.expected) {
-        if (seen.count(row)) continue;
+    for (std::size_t i = 0; i < st.expected.size(); ++i) {
+        const ExpectedEntry& x = st.expected[i];
+        if (x.seen) continue;
         if (ix.ignoresNulls() && x.allNull) continue;
         if (++missing <= 20)
-            indexDamage("index_row_missing", "a linha não está no índice", row.page.value, row.row);
+            indexDamage("index_row_missing", "a linha não está no índice", rows_[i].page.value, rows_[i].row);
     }
     if (missing > 20)
         indexDamage("index_row_missing", std::to_string(missing - 20) + " outras linhas também faltam no índice",

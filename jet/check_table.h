@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,18 +29,49 @@ public:
     std::size_t liveRows() const { return liveRows_; }
 
 private:
-    // The key a row should have in one physical index.
+    // The key a row should have in one physical index. Keys live in one buffer per
+    // index: a table of many rows would otherwise cost one allocation per row and index.
     struct ExpectedEntry {
-        std::vector<std::uint8_t> key;
-        bool encoded = false;   // false: the key could not be built (see gap)
+        std::size_t keyOffset = 0;     // into IndexState::keys
+        std::uint32_t keyLength = 0;
+        std::uint32_t gap = kNoGap;    // into IndexState::gaps
+        bool encoded = false;          // false: the key could not be built (see gap)
         bool anyNull = false;
         bool allNull = true;
-        std::optional<KeyGap> gap;
+        bool seen = false;             // met while walking the tree
     };
+    static constexpr std::uint32_t kNoGap = 0xFFFFFFFFu;
+    // One per physical index; `expected` runs parallel to `rows_`.
     struct IndexState {
         std::optional<KeyEncoder> encoder;
         std::vector<std::size_t> columnPositions;  // positions in TableDefinition::columns
-        std::unordered_map<RowPointer, ExpectedEntry> expected;
+        std::vector<ExpectedEntry> expected;
+        std::vector<std::uint8_t> keys;
+        std::vector<KeyGap> gaps;
+    };
+    // What the walks of long values need of one row of a long-value page.
+    struct LongValueRowFacts {
+        static constexpr std::uint32_t kUnreadable = 0xFFFFFFFFu;
+        std::uint32_t size = kUnreadable;
+        std::uint32_t next = 0;  // its first four bytes: a chain's next chunk
+    };
+    // What the checks need of one long-value page, read once.
+    struct LongValuePageFacts {
+        std::uint32_t page = 0;
+        bool lval = false;      // a data page owned by long values
+        bool readable = false;  // its header and row table decode
+        bool rowsKept = false;  // its rows are in lvRowFacts_ from firstRow on
+        std::uint16_t rowCount = 0;
+        std::uint32_t firstRow = 0;
+        std::array<std::uint64_t, 4> live{};  // rows not deleted, bit r for row r
+    };
+    // Rows kept at most (8 bytes each); pages past the budget are read again by the
+    // walks, so memory stays bounded on files with many small long values.
+    static constexpr std::size_t kLongValueRowBudget = std::size_t{1} << 20;
+    // A long-value row in use, and the row whose value it carries (for messages).
+    struct LongValueUse {
+        RowPointer segment;
+        RowPointer usedBy;
     };
 
     void checkDefinition();
@@ -53,7 +85,14 @@ private:
     void checkValue(const Column& column, const FieldBytes& field, RowPointer at);
     void checkLongValue(const Column& column, std::span<const std::uint8_t> field, RowPointer at);
     void checkLongValueMaps();
+    void readLongValuePages();
+    LongValuePageFacts longValuePageFactsOf(const PageBuffer& page, std::vector<LongValueRowFacts>& rows,
+                                            std::size_t keepRows) const;
+    const LongValuePageFacts* longValuePageFacts(PageNumber p) const;
     void checkIndex(const PhysicalIndex& index, IndexState& state);
+    void orderRows();
+    // Position of `row` in rows_, if it is a live row of the table.
+    std::optional<std::size_t> rowPosition(RowPointer row) const;
     void checkStatistics();
 
     std::string indexName(const PhysicalIndex& index) const;
@@ -68,7 +107,12 @@ private:
     std::optional<UsageMap> owned_;
     std::unordered_set<std::uint32_t> ownedSet_;
     std::unordered_set<RowPointer> overflowTargets_;
-    std::unordered_set<RowPointer> lvalRowsUsed_;
+    std::vector<LongValueUse> lvalRowsUsed_;   // sorted by segment once the rows are read
+    std::vector<RowPointer> chainScratch_;     // one long value's segments
+    std::vector<LongValuePageFacts> lvPages_;      // sorted by page
+    std::vector<LongValueRowFacts> lvRowFacts_;
+    std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
+    std::vector<RowPointer> rows_;             // live rows (their first slot), sorted once read
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant
     std::unordered_map<std::uint16_t, std::optional<UsageMap>> lvMaps_;
     std::vector<IndexState> indexes_;

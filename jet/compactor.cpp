@@ -293,7 +293,7 @@ std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIn
     IndexTree tree = walker.walk(index.rootPage, def.tdefPage);
     std::vector<bool> seen(records.size(), false);
     entries.reserve(tree.entries.size());
-    for (IndexTreeEntry& e : tree.entries) {
+    for (const IndexTreeEntry& e : tree.entries) {
         const std::uint32_t r = findRecord(records, e.row);
         if (r == UINT32_MAX)
             throw refusal("Um índice da tabela " + def.name + " aponta para uma linha que não existe; repare o banco",
@@ -304,7 +304,8 @@ std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIn
                           "index lists a row twice", ErrorLocation{.page = e.leaf.value, .table = def.name,
                                                                    .structure = "índice"});
         seen[r] = true;
-        entries.push_back(SourceEntry{std::move(e.key), r});
+        const auto key = tree.key(e);
+        entries.push_back(SourceEntry{std::vector<std::uint8_t>(key.begin(), key.end()), r});
     }
     if (!index.ignoresNulls() && entries.size() != records.size())
         throw refusal("Um índice da tabela " + def.name + " não lista todas as linhas; repare o banco",

@@ -113,12 +113,29 @@ ErrorLocation at(PageNumber page, std::size_t offset) {
 }  // namespace
 
 IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout) {
+    IndexPage out;
+    decodeIndexPageEntries(page, number, layout, out, [&out](const IndexEntryParts& parts) {
+        IndexEntry e;
+        e.storedOffset = parts.storedOffset;
+        e.storedLength = parts.storedLength;
+        e.row = parts.row;
+        e.child = parts.child;
+        e.key.reserve(parts.keyLength());
+        e.key.assign(parts.fromPrefix.begin(), parts.fromPrefix.end());
+        e.key.insert(e.key.end(), parts.rest.begin(), parts.rest.end());
+        out.entries.push_back(std::move(e));
+    });
+    return out;
+}
+
+void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout,
+                            IndexPage& out, const std::function<void(const IndexEntryParts&)>& onEntry) {
     if (page.size() != layout.pageSize) {
         throwCorruption("index page has " + std::to_string(page.size()) + " bytes, expected " +
                             std::to_string(layout.pageSize),
                         at(number, 0));
     }
-    IndexPage out;
+    out = IndexPage{};
     out.number = number;
     const std::uint8_t type = bytes::u8(page, 0);
     if (type != 0x03 && type != 0x04) {
@@ -138,13 +155,7 @@ IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number,
     const std::size_t trailer = out.isLeaf() ? 4 : 8;  // row pointer (+ child page)
     const std::size_t area = layout.entryAreaSize();
     const auto mask = bytes::slice(page, layout.maskOffset, layout.maskLength, at(number, layout.maskOffset));
-    std::size_t maskBits = 0;
-    for (unsigned m : mask) {
-        m = (m & 0x55u) + ((m >> 1) & 0x55u);  // byte popcount without a library call
-        m = (m & 0x33u) + ((m >> 2) & 0x33u);
-        maskBits += (m & 0x0Fu) + (m >> 4);
-    }
-    out.entries.reserve(maskBits);
+    bool first = true;
     std::span<const std::uint8_t> prefix;  // the first entry's leading bytes, shared by the others
     std::size_t start = 0;
     for (std::size_t maskByte = 0; maskByte < layout.maskLength; ++maskByte) {
@@ -159,10 +170,10 @@ IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number,
             const std::size_t offset = layout.entriesOffset + start;
             if (len == 0) throwCorruption("zero-length index entry", at(number, offset));
             const auto stored = bytes::slice(page, offset, len, at(number, offset));
-            IndexEntry e;
+            IndexEntryParts e;
             e.storedOffset = offset;
             e.storedLength = len;
-            if (out.entries.empty()) {
+            if (first) {
                 if (out.prefixLength > stored.size()) {
                     throwCorruption("prefix length " + std::to_string(out.prefixLength) + " exceeds the first entry (" +
                                         std::to_string(stored.size()) + " bytes)",
@@ -171,7 +182,7 @@ IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number,
                 prefix = stored.first(out.prefixLength);
             }
             // The first entry is stored whole; later ones after the shared prefix.
-            const std::size_t head = out.entries.empty() ? 0 : prefix.size();
+            const std::size_t head = first ? 0 : prefix.size();
             const std::size_t fullSize = head + len;
             if (fullSize < trailer + 1) {
                 throwCorruption("index entry of " + std::to_string(fullSize) + " bytes is too short for its page type",
@@ -186,16 +197,15 @@ IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number,
             }
             e.row = RowPointer::fromIndexBytes(tail);
             if (!out.isLeaf()) e.child = PageNumber(bytes::u32be(std::span<const std::uint8_t>(tail, 8), 4));
-            e.key.reserve(keyLen);
             const std::size_t fromPrefix = std::min(head, keyLen);
-            e.key.assign(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(fromPrefix));
-            e.key.insert(e.key.end(), stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(keyLen - fromPrefix));
-            out.entries.push_back(std::move(e));
+            e.fromPrefix = prefix.first(fromPrefix);
+            e.rest = stored.first(keyLen - fromPrefix);
+            onEntry(e);
+            first = false;
             start = pos;
         }
     }
     out.entriesEnd = layout.entriesOffset + start;
-    return out;
 }
 
 }  // namespace jet

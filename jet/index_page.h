@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -76,5 +77,23 @@ int compareKeyBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_
 // Decodes one index page. Throws JetError (Corruption, with the page and offset) when
 // the page is not an index page or any length, mask bit or prefix does not fit.
 IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout);
+
+// One entry as the page stores it: its key is `fromPrefix` (the start of the page's
+// shared prefix) followed by `rest`. The spans point into the page.
+struct IndexEntryParts {
+    std::span<const std::uint8_t> fromPrefix;
+    std::span<const std::uint8_t> rest;
+    RowPointer row;
+    PageNumber child;             // intermediate entries only
+    std::size_t storedOffset = 0;
+    std::size_t storedLength = 0;
+    std::size_t keyLength() const { return fromPrefix.size() + rest.size(); }
+};
+
+// The same decoding without building a key per entry: fills `out`'s fields (its
+// entries stay empty) and hands each entry to `onEntry` in page order. For walks
+// over many entries, which keep the keys in one buffer of their own.
+void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout,
+                            IndexPage& out, const std::function<void(const IndexEntryParts&)>& onEntry);
 
 }  // namespace jet

@@ -31,8 +31,14 @@ struct WalkState {
     std::size_t lastLeafFacts = 0;  // position of the last leaf in tree.pages
 };
 
+// The greatest entry of a subtree, which its parent's entry must repeat.
+struct LastEntry {
+    std::vector<std::uint8_t> key;
+    RowPointer row;
+};
+
 // Walks the subtree under `number`; returns its greatest entry (none for an empty leaf).
-std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned depth) {
+std::optional<LastEntry> walkPage(WalkState& s, PageNumber number, unsigned depth) {
     if (number.isNull()) throwCorruption("index tree refers to page 0", at(number));
     if (depth > s.maxDepth) throwCorruption("index tree deeper than " + std::to_string(s.maxDepth) + " levels", at(number));
     if (!s.visited.insert(number.value).second) {
@@ -43,9 +49,35 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
     }
     const IndexPageData data = s.source(number);
     IndexPage page;
+    // Leaf keys go straight into the tree's buffer; intermediate entries are few.
+    std::vector<LastEntry> children;
+    std::vector<PageNumber> childPages;
+    std::size_t leafEntries = 0;
+    const std::size_t entriesBefore = s.tree.entries.size();
+    const std::size_t keyBytesBefore = s.tree.keyBytes.size();
     try {
-        page = decodeIndexPage(data.bytes, number, s.layout);
+        decodeIndexPageEntries(data.bytes, number, s.layout, page, [&](const IndexEntryParts& e) {
+            if (page.isLeaf()) {
+                IndexTreeEntry& t = s.tree.entries.emplace_back();
+                t.keyOffset = s.tree.keyBytes.size();
+                t.keyLength = static_cast<std::uint32_t>(e.keyLength());
+                t.row = e.row;
+                t.leaf = number;
+                s.tree.keyBytes.insert(s.tree.keyBytes.end(), e.fromPrefix.begin(), e.fromPrefix.end());
+                s.tree.keyBytes.insert(s.tree.keyBytes.end(), e.rest.begin(), e.rest.end());
+                ++leafEntries;
+            } else {
+                LastEntry& c = children.emplace_back();
+                c.key.assign(e.fromPrefix.begin(), e.fromPrefix.end());
+                c.key.insert(c.key.end(), e.rest.begin(), e.rest.end());
+                c.row = e.row;
+                childPages.push_back(e.child);
+            }
+        });
     } catch (const JetError& e) {
+        // No entry of a page that does not decode stays in the tree.
+        s.tree.entries.resize(entriesBefore);
+        s.tree.keyBytes.resize(keyBytesBefore);
         throw e.withContext(at(number));
     }
 
@@ -53,7 +85,7 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
     facts.page = number;
     facts.kind = page.kind;
     facts.depth = depth;
-    facts.entryCount = page.entries.size();
+    facts.entryCount = page.isLeaf() ? leafEntries : children.size();
     facts.owner = page.owner;
     facts.prev = page.prev;
     facts.next = page.next;
@@ -96,29 +128,26 @@ std::optional<IndexEntry> walkPage(WalkState& s, PageNumber number, unsigned dep
         }
         s.lastLeaf = number;
         s.lastLeafFacts = s.tree.pages.size() - 1;
-        std::optional<IndexEntry> last;
-        if (page.entries.empty()) return last;
-        // Keys move into the tree; only the last one, which the caller compares, is copied.
-        const std::size_t n = page.entries.size();
-        for (std::size_t i = 0; i + 1 < n; ++i) {
-            s.tree.entries.push_back({std::move(page.entries[i].key), page.entries[i].row, number});
-        }
-        s.tree.entries.push_back({page.entries.back().key, page.entries.back().row, number});
-        last = std::move(page.entries.back());
+        std::optional<LastEntry> last;
+        if (leafEntries == 0) return last;
+        const IndexTreeEntry& e = s.tree.entries.back();
+        const auto key = s.tree.key(e);
+        last = LastEntry{std::vector<std::uint8_t>(key.begin(), key.end()), e.row};
         return last;
     }
 
-    if (page.entries.empty() && page.tail.isNull()) note("intermediate page without entries or tail");
-    if (page.entries.size() > 1 && page.tail.isNull()) note("intermediate page with several children but no tail");
-    std::optional<IndexEntry> last;
-    for (const auto& e : page.entries) {
-        auto childLast = walkPage(s, e.child, depth + 1);
+    if (children.empty() && page.tail.isNull()) note("intermediate page without entries or tail");
+    if (children.size() > 1 && page.tail.isNull()) note("intermediate page with several children but no tail");
+    std::optional<LastEntry> last;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        LastEntry& e = children[i];
+        auto childLast = walkPage(s, childPages[i], depth + 1);
         if (!childLast) {
-            note("entry points to child " + pageText(e.child) + " whose subtree is empty");
+            note("entry points to child " + pageText(childPages[i]) + " whose subtree is empty");
         } else if (childLast->key != e.key || childLast->row != e.row) {
-            note("entry for child " + pageText(e.child) + " differs from the child's last entry");
+            note("entry for child " + pageText(childPages[i]) + " differs from the child's last entry");
         }
-        last = e;
+        last = std::move(e);
     }
     if (!page.tail.isNull()) {
         auto tailLast = walkPage(s, page.tail, depth + 1);
@@ -145,7 +174,7 @@ IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expec
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
         const auto& a = tree.entries[i - 1];
         const auto& b = tree.entries[i];
-        if (compareEntryBytes(a.key, a.row, b.key, b.row) >= 0) {
+        if (compareEntryBytes(tree.key(a), a.row, tree.key(b), b.row) >= 0) {
             tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
         }
     }

@@ -39,9 +39,11 @@ struct IndexTreePage {
     std::uint8_t nodeFlag = 0;
 };
 
-// One leaf entry in tree order.
+// One leaf entry in tree order. Its key is in IndexTree::keyBytes (one buffer for
+// the whole tree: a large index would otherwise cost an allocation per entry).
 struct IndexTreeEntry {
-    std::vector<std::uint8_t> key;
+    std::size_t keyOffset = 0;
+    std::uint32_t keyLength = 0;
     RowPointer row;
     PageNumber leaf;   // the page it was found on
 };
@@ -55,9 +57,14 @@ struct IndexTreeFinding {
 struct IndexTree {
     PageNumber root;
     std::vector<IndexTreeEntry> entries;   // leaves in tree order
+    std::vector<std::uint8_t> keyBytes;
     std::vector<IndexTreePage> pages;      // every page visited, in visiting order
     std::vector<IndexTreeFinding> findings;
     unsigned depth = 0;                    // levels below the root (0 = the root is a leaf)
+
+    std::span<const std::uint8_t> key(const IndexTreeEntry& e) const {
+        return std::span<const std::uint8_t>(keyBytes).subspan(e.keyOffset, e.keyLength);
+    }
 };
 
 // Walks one physical index from its root: intermediate entries, then the tail child,

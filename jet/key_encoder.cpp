@@ -157,19 +157,24 @@ KeyEncoder::KeyEncoder(const TableDefinition& table, const PhysicalIndex& index,
 
 KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
     KeyEncoding result;
-    ByteVec& out = result.bytes;
-    out.reserve(64);
+    result.bytes.reserve(64);
+    result.gap = appendKey(values, result.bytes);
+    return result;
+}
+
+std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::vector<std::uint8_t>& out) const {
+    std::optional<KeyGap> gap;
     if (values.size() != columns_.size()) {
-        result.gap = gapOf(0, KeyGapReason::UnexpectedValue,
+        gap = gapOf(0, KeyGapReason::UnexpectedValue,
                            "expected " + std::to_string(columns_.size()) + " values, got " + std::to_string(values.size()));
-        return result;
+        return gap;
     }
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const KeyColumn& col = columns_[i];
         const Value& v = values[i];
         const bool asc = col.ascending;
         auto fail = [&](KeyGapReason r, std::string detail, std::uint32_t ch = 0) {
-            result.gap = gapOf(i, r, std::move(detail), ch);
+            gap = gapOf(i, r, std::move(detail), ch);
         };
 
         if (col.type == column_type::Boolean) {
@@ -193,49 +198,49 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
         switch (col.type) {
             case column_type::Byte:
                 if (const auto* x = as<std::uint8_t>(v)) out.push_back(*x);
-                else return fail(KeyGapReason::UnexpectedValue, "Byte column without a byte value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Byte column without a byte value"), gap;
                 break;
             case column_type::Integer:
                 if (const auto* x = as<std::int16_t>(v)) appendSignedKey(out, *x, 2);
-                else return fail(KeyGapReason::UnexpectedValue, "Integer column without an int16 value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Integer column without an int16 value"), gap;
                 break;
             case column_type::Long:
                 if (const auto* x = as<std::int32_t>(v)) appendSignedKey(out, *x, 4);
-                else return fail(KeyGapReason::UnexpectedValue, "Long column without an int32 value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Long column without an int32 value"), gap;
                 break;
             case column_type::Complex:
                 if (const auto* x = as<ComplexValueId>(v)) appendSignedKey(out, static_cast<std::int32_t>(x->id), 4);
                 else if (const auto* y = as<std::int32_t>(v)) appendSignedKey(out, *y, 4);
-                else return fail(KeyGapReason::UnexpectedValue, "Complex column without an id"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Complex column without an id"), gap;
                 break;
             case column_type::Currency:
                 if (const auto* x = as<Currency>(v)) appendSignedKey(out, x->scaled, 8);
-                else return fail(KeyGapReason::UnexpectedValue, "Currency column without a currency value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Currency column without a currency value"), gap;
                 break;
             case column_type::BigInt:
                 if (const auto* x = as<std::int64_t>(v)) appendSignedKey(out, *x, 8);
-                else return fail(KeyGapReason::UnexpectedValue, "BigInt column without an int64 value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "BigInt column without an int64 value"), gap;
                 break;
             case column_type::Single:
                 if (const auto* x = as<float>(v)) appendFloatKey(out, floatBits(*x), 4);
-                else return fail(KeyGapReason::UnexpectedValue, "Single column without a float value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Single column without a float value"), gap;
                 break;
             case column_type::Double:
                 if (const auto* x = as<double>(v)) appendFloatKey(out, doubleBits(*x), 8);
-                else return fail(KeyGapReason::UnexpectedValue, "Double column without a double value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Double column without a double value"), gap;
                 break;
             case column_type::DateTime:
                 if (const auto* x = as<DateTime>(v)) appendFloatKey(out, doubleBits(x->days), 8);
-                else return fail(KeyGapReason::UnexpectedValue, "Date/Time column without a date value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Date/Time column without a date value"), gap;
                 break;
             case column_type::Numeric:
                 if (const auto* x = as<Decimal>(v)) appendNumericKey(out, *x, asc, version_);
-                else return fail(KeyGapReason::UnexpectedValue, "Numeric column without a decimal value"), result;
+                else return fail(KeyGapReason::UnexpectedValue, "Numeric column without a decimal value"), gap;
                 invertWhenDescending = false;  // the rule handles direction itself
                 break;
             case column_type::Guid: {
                 const auto* g = as<Guid>(v);
-                if (g == nullptr) return fail(KeyGapReason::UnexpectedValue, "GUID column without a GUID"), result;
+                if (g == nullptr) return fail(KeyGapReason::UnexpectedValue, "GUID column without a GUID"), gap;
                 // Textual order: the first u32 and the two u16 become big-endian.
                 const auto& b = g->bytes;
                 const std::uint8_t text[16] = {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6],
@@ -246,13 +251,13 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
             case column_type::Binary:
             case column_type::Unknown0D: {
                 const auto* x = as<Bytes>(v);
-                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "Binary column without bytes"), result;
+                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "Binary column without bytes"), gap;
                 appendBinary(out, *x, asc);
                 continue;
             }
             case column_type::ExtendedDateTime: {
                 const auto* x = as<ExtendedDateTime>(v);
-                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "extended date without its text"), result;
+                if (x == nullptr) return fail(KeyGapReason::UnexpectedValue, "extended date without its text"), gap;
                 ByteVec stored(x->text.begin(), x->text.end());
                 stored.push_back(0x00);  // the stored form ends in a NUL the decoded text drops
                 appendBinary(out, stored, asc);
@@ -261,31 +266,27 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
             case column_type::Text:
             case column_type::Memo: {
                 const auto* s = as<std::string>(v);
-                if (s == nullptr) return fail(KeyGapReason::UnexpectedValue, "text column without a string"), result;
+                if (s == nullptr) return fail(KeyGapReason::UnexpectedValue, "text column without a string"), gap;
                 if (!col.sortOrder) {
                     return fail(KeyGapReason::UnknownCollation,
-                                "collation " + std::to_string(col.collation) + " has no character table"),
-                           result;
+                                "collation " + std::to_string(col.collation) + " has no character table"), gap;
                 }
                 if (*col.sortOrder == SortOrder::General97) {
                     if (col.codePage != 0 && col.codePage != 1252) {
                         return fail(KeyGapReason::UnknownCollation,
-                                    "code page " + std::to_string(col.codePage) + " is not supported"),
-                               result;
+                                    "code page " + std::to_string(col.codePage) + " is not supported"), gap;
                     }
                     std::optional<std::uint32_t> unmappable;
                     const ByteVec cp = utf8ToCp1252(*s, unmappable);
                     if (unmappable) {
                         return fail(KeyGapReason::UnsupportedCharacter, "character outside code page 1252",
-                                    *unmappable),
-                               result;
+                                    *unmappable), gap;
                     }
                     TextKey text = encodeGeneral97Text(cp);
                     if (!text.ok()) {
                         return fail(KeyGapReason::UnsupportedCharacter,
                                     sortOrderName(*col.sortOrder) + " table lacks the character",
-                                    *text.unsupportedCharacter),
-                               result;
+                                    *text.unsupportedCharacter), gap;
                     }
                     out.insert(out.end(), text.bytes.begin(), text.bytes.end());
                 } else {
@@ -295,8 +296,7 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
                     if (const auto missing = appendGeneralText(*col.sortOrder, units, out)) {
                         out.resize(segStart);  // no partial text in the result
                         return fail(KeyGapReason::UnsupportedCharacter,
-                                    sortOrderName(*col.sortOrder) + " table lacks the character", *missing),
-                               result;
+                                    sortOrderName(*col.sortOrder) + " table lacks the character", *missing), gap;
                     }
                 }
                 if (!asc && *col.sortOrder != SortOrder::General97) {
@@ -308,12 +308,11 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
                 break;
             }
             default:
-                return fail(KeyGapReason::UnsupportedType, "no key encoding for " + columnTypeName(col.type)),
-                       result;
+                return fail(KeyGapReason::UnsupportedType, "no key encoding for " + columnTypeName(col.type)), gap;
         }
         if (!asc && invertWhenDescending) invert(out, segStart);
     }
-    return result;
+    return gap;
 }
 
 }  // namespace jet

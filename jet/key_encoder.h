@@ -57,6 +57,9 @@ public:
 
     // `values`: one per index column, in the index's column order.
     KeyEncoding encode(std::span<const Value> values) const;
+    // The same key appended to `out` (no allocation per key for callers that keep
+    // many keys in one buffer). On a gap, `out` may hold a partial key.
+    std::optional<KeyGap> appendKey(std::span<const Value> values, std::vector<std::uint8_t>& out) const;
 
     const std::vector<KeyColumn>& columns() const { return columns_; }
 

@@ -13,6 +13,25 @@
 
 namespace jet {
 
+// Consecutive pages read by one call. The pages point into `data`.
+struct PageFile::Run {
+    std::unique_ptr<std::uint8_t[]> data;  // not zero-filled: every byte used is read
+    std::size_t capacity = 0;
+    std::vector<PageBuffer> pages;
+};
+
+PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
+    struct Owned {
+        std::vector<std::uint8_t> storage;
+        PageBuffer page;
+    };
+    auto owned = std::make_shared<Owned>();
+    owned->storage = std::move(bytes);
+    owned->page.number = number;
+    owned->page.bytes = owned->storage;
+    return PageRef(owned, &owned->page);
+}
+
 PageFile::PageFile(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
@@ -60,69 +79,98 @@ void PageFile::configure(std::size_t pageSize, std::uint32_t databaseKey) {
     pageSize_ = pageSize;
     databaseKey_ = databaseKey;
     pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize_ / pageSize_, 0xFFFFFFFFu));
-    ring_.assign(kCacheSize, nullptr);
-    ringNext_ = 0;
     cached_.clear();
+    runs_.clear();
+    runPages_ = 0;
     spare_.clear();
-    recent_.clear();
-    recentNext_ = 0;
+    streams_ = {};
+    misses_ = 0;
 }
 
-std::shared_ptr<PageBuffer> PageFile::freeBuffer(bool cached) {
-    while (!spare_.empty()) {
-        std::shared_ptr<const PageBuffer> b = std::move(spare_.back());
-        spare_.pop_back();
-        // Only this list held it: no page reference handed out is still alive. The
-        // file owns the buffer, so writing into it again is sound.
-        if (b.use_count() == 1 && b->bytes.size() == pageSize_) return std::const_pointer_cast<PageBuffer>(b);
+std::shared_ptr<PageFile::Run> PageFile::readRun(std::uint32_t first, std::uint32_t count) {
+    const std::size_t size = std::size_t{count} * pageSize_;
+    std::shared_ptr<Run> run;
+    for (auto it = spare_.begin(); it != spare_.end(); ++it) {
+        if ((*it)->capacity < size) continue;
+        run = std::move(*it);
+        spare_.erase(it);
+        break;
     }
-    for (auto& b : recent_) {
-        if (b.use_count() == 1 && b->bytes.size() == pageSize_) return b;
+    if (!run) {
+        // Buffers come in powers of two pages: cached runs never hold more than
+        // twice the pages they cache, and spare ones fit most later runs.
+        std::size_t pages = 1;
+        while (pages < count) pages *= 2;
+        run = std::make_shared<Run>();
+        run->capacity = pages * pageSize_;
+        run->data.reset(new std::uint8_t[run->capacity]);
     }
-    auto fresh = std::make_shared<PageBuffer>();
-    fresh->bytes.resize(pageSize_);
-    if (cached) return fresh;
-    if (recent_.size() < kSpareCount) {
-        recent_.push_back(fresh);
-    } else {
-        recent_[recentNext_] = fresh;
-        recentNext_ = (recentNext_ + 1) % kSpareCount;
+    const std::size_t got = readInto(std::uint64_t{first} * pageSize_, run->data.get(), size);
+    // The file may have shrunk since it was opened: keep the whole pages that came.
+    const std::uint32_t whole = static_cast<std::uint32_t>(got / pageSize_);
+    run->pages.resize(whole);
+    for (std::uint32_t i = 0; i < whole; ++i) {
+        PageBuffer& p = run->pages[i];
+        p.number = PageNumber(first + i);
+        std::span<std::uint8_t> bytes(run->data.get() + std::size_t{i} * pageSize_, pageSize_);
+        // Encoded Jet3/Jet4 databases: every page after page 0 is RC4 with key (database key XOR page).
+        if (databaseKey_ != 0 && p.number.value != 0) rc4Apply(databaseKey_ ^ p.number.value, bytes);
+        p.bytes = bytes;
     }
-    return fresh;
+    return run;
 }
 
-PageRef PageFile::load(PageNumber n, bool cached) {
+void PageFile::evictOldest() {
+    std::shared_ptr<Run> old = std::move(runs_.front());
+    runs_.pop_front();
+    runPages_ -= old->pages.size();
+    for (const PageBuffer& p : old->pages) {
+        // A page already cached from an earlier run was not taken from this one.
+        auto it = cached_.find(p.number.value);
+        if (it != cached_.end() && it->second.get() == &p) cached_.erase(it);
+    }
+    // Only this function holds it now: no page handed out is still alive, so its
+    // buffer can be read into again.
+    if (old.use_count() == 1 && spare_.size() < kSpareRuns) spare_.push_back(std::move(old));
+}
+
+PageRef PageFile::page(PageNumber n) {
+    if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
     if (n.value >= pageCount_) {
         throwCorruption("page " + std::to_string(n.value) + " lies beyond the end of the file (" +
                             std::to_string(pageCount_) + " pages)",
                         ErrorLocation{.page = n.value});
     }
-    std::shared_ptr<PageBuffer> buf = freeBuffer(cached);
-    buf->number = n;
-    if (readInto(std::uint64_t{n.value} * pageSize_, buf->bytes.data(), pageSize_) != pageSize_) {
+    Stream* stream = nullptr;
+    for (Stream& s : streams_)
+        if (s.runLength > 0 && n.value >= s.end && n.value - s.end <= kForwardReach) stream = &s;
+    if (stream) {
+        stream->runLength = std::min(stream->runLength * 2, kMaxRun);
+    } else {
+        stream = &*std::min_element(streams_.begin(), streams_.end(),
+                                    [](const Stream& a, const Stream& b) { return a.lastUse < b.lastUse; });
+        stream->runLength = 1;
+    }
+    stream->lastUse = ++misses_;
+    std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(stream->runLength, pageCount_ - n.value));
+    for (std::uint32_t i = 1; i < count; ++i) {
+        if (cached_.count(n.value + i)) {
+            count = i;
+            break;
+        }
+    }
+    std::shared_ptr<Run> run = readRun(n.value, count);
+    if (run->pages.empty()) {
         throwCorruption("short read of page " + std::to_string(n.value), ErrorLocation{.page = n.value});
     }
-    // Encoded Jet3/Jet4 databases: every page after page 0 is RC4 with key (database key XOR page).
-    if (databaseKey_ != 0 && n.value != 0) rc4Apply(databaseKey_ ^ n.value, buf->bytes);
-    return buf;
-}
+    stream->end = n.value + static_cast<std::uint32_t>(run->pages.size());
 
-PageRef PageFile::page(PageNumber n) {
-    if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
-    PageRef p = load(n, true);
-    if (PageRef& slot = ring_[ringNext_]; slot) {
-        cached_.erase(slot->number.value);
-        if (slot.use_count() == 1 && spare_.size() < kSpareCount) spare_.push_back(std::move(slot));
-    }
-    ring_[ringNext_] = p;
-    ringNext_ = (ringNext_ + 1) % kCacheSize;
-    cached_.emplace(n.value, p);
-    return p;
-}
-
-PageRef PageFile::pageUncached(PageNumber n) {
-    if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
-    return load(n, false);
+    for (const PageBuffer& p : run->pages) cached_.emplace(p.number.value, PageRef(run, &p));
+    PageRef wanted = cached_.find(n.value)->second;
+    runPages_ += run->pages.size();
+    runs_.push_back(std::move(run));
+    while (runPages_ > kCachePages && runs_.size() > 1) evictOldest();
+    return wanted;
 }
 
 }  // namespace jet

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -12,15 +14,28 @@
 namespace jet {
 
 // One page as read from the file (already decoded when the database is encoded).
+// The bytes live as long as the reference: several pages read together share one
+// buffer, kept alive by each of their references.
 struct PageBuffer {
     PageNumber number;
-    std::vector<std::uint8_t> bytes;
+    std::span<const std::uint8_t> bytes;
     std::span<const std::uint8_t> span() const { return bytes; }
 };
 using PageRef = std::shared_ptr<const PageBuffer>;
 
+// A page that owns its bytes (pages built in memory).
+PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes);
+
 // Read-only access to the pages of a database file through positioned reads and a
 // small cache. Pages handed out stay valid as long as the caller holds them.
+//
+// A miss reads a run of consecutive pages with one call. Reads follow a few
+// forward streams at once (a table's data pages, the long-value pages its rows
+// point to): a miss just past a stream's last run continues it with a run twice
+// as long, up to kMaxRun pages; any other miss starts a stream with one page.
+// Whole-file walks then cost a few thousand calls instead of one per page, and
+// scattered reads (index trees) read little they do not use. A run stops before
+// a page already cached, so no page is read twice while it is cached.
 class PageFile {
 public:
     // Opens the file read-only. Throws JetError(Io) when it cannot.
@@ -46,12 +61,16 @@ public:
     // The page, decoded. Throws a corruption error for pages beyond the end of the file.
     PageRef page(PageNumber n);
 
-    // Reads the whole page without keeping it in the cache (for one-pass walks).
-    PageRef pageUncached(PageNumber n);
+    static constexpr std::uint32_t kMaxRun = 32;         // pages read by one call at most
+    static constexpr std::size_t kCachePages = 1024;     // pages kept after their run was read
+    // How far past the previous run a miss still counts as moving forward.
+    static constexpr std::uint32_t kForwardReach = 64;
+    static constexpr std::size_t kSpareRuns = 8;
 
 private:
-    std::shared_ptr<PageBuffer> freeBuffer(bool cached);
-    PageRef load(PageNumber n, bool cached);
+    struct Run;
+    std::shared_ptr<Run> readRun(std::uint32_t first, std::uint32_t count);
+    void evictOldest();
     std::size_t readInto(std::uint64_t offset, std::uint8_t* out, std::size_t n) const;
 
     std::string path_;
@@ -61,18 +80,18 @@ private:
     std::uint32_t pageCount_ = 0;
     std::uint32_t databaseKey_ = 0;
 
-    static constexpr std::size_t kCacheSize = 256;
-    std::vector<PageRef> ring_;        // FIFO of cached pages
-    std::size_t ringNext_ = 0;
     std::unordered_map<std::uint32_t, PageRef> cached_;
-
-    // Buffers nobody else holds any more are read into again instead of allocating
-    // (and zero-filling) a fresh page: pages dropped from the cache, and the last few
-    // loaded without caching.
-    static constexpr std::size_t kSpareCount = 8;
-    std::vector<std::shared_ptr<const PageBuffer>> spare_;
-    std::vector<std::shared_ptr<PageBuffer>> recent_;
-    std::size_t recentNext_ = 0;
+    std::deque<std::shared_ptr<Run>> runs_;   // oldest first
+    std::size_t runPages_ = 0;                // pages in runs_
+    std::vector<std::shared_ptr<Run>> spare_; // runs nobody holds: their buffers are read into again
+    struct Stream {
+        std::uint32_t end = 0;         // page after its last run
+        std::uint32_t runLength = 0;
+        std::uint64_t lastUse = 0;
+    };
+    static constexpr std::size_t kStreams = 4;
+    std::array<Stream, kStreams> streams_{};
+    std::uint64_t misses_ = 0;
 };
 
 }  // namespace jet

@@ -65,7 +65,7 @@ public:
         auto it = pages_.find(n.value);
         if (it != pages_.end()) return it->second;
         PageRef ref = db_.file().page(n);
-        return pages_.emplace(n.value, ref->bytes).first->second;
+        return pages_.emplace(n.value, std::vector<std::uint8_t>(ref->bytes.begin(), ref->bytes.end())).first->second;
     }
 
     void write(const std::string& path) const {

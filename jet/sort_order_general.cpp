@@ -1,5 +1,6 @@
 #include "jet/sort_order_general.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "jet/sort_order_table.h"
@@ -36,7 +37,9 @@ std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const 
     while (n > 0 && units[n - 1] == 0x20) --n;
     if (n > kMaxIndexedCharacters) n = kMaxIndexedCharacters;
 
-    bytes.reserve(bytes.size() + 2 * n + 8);
+    // Growth stays geometric: callers append many keys to one buffer.
+    const std::size_t need = bytes.size() + 2 * n + 8;
+    if (need > bytes.capacity()) bytes.reserve(std::max(need, 2 * bytes.capacity()));
     // Scratch reused across calls (keys are built once per row and index).
     thread_local std::vector<std::uint8_t> extra;  // one item per inline-producing character
     extra.clear();

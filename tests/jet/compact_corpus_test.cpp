@@ -105,7 +105,9 @@ TEST_P(CompactCorpus, RowsFollowThePrimaryKeyAndAutonumbersRestartAfterTheHighes
             if (auto* v = std::get_if<std::int32_t>(&value))
                 highest = std::max(highest, *v);
         }
-        if (autonumber) EXPECT_EQ(def.autonumber, static_cast<std::uint32_t>(highest)) << t.name();
+        if (autonumber) {
+            EXPECT_EQ(def.autonumber, static_cast<std::uint32_t>(highest)) << t.name();
+        }
         for (const jet::LogicalIndex& li : def.logicalIndexes) {
             if (li.kind != jet::LogicalIndexKind::PrimaryKey) continue;
             jet::IndexTreeWalker walker(

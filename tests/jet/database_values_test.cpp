@@ -189,7 +189,9 @@ TEST(CorpusValues, DeletedColumnsLeaveGaps) {
         auto db = open(file);
         const jet::TableDefinition& d = *db->findTable("Table1")->definition;
         EXPECT_EQ(d.columnCount, 4);
-        if (std::string(file).find("jet4") != std::string::npos) EXPECT_GT(d.maxColumns, d.columnCount);
+        if (std::string(file).find("jet4") != std::string::npos) {
+            EXPECT_GT(d.maxColumns, d.columnCount);
+        }
         const auto rows = rowsOf(*db, "Table1");
         ASSERT_EQ(rows.size(), 2u);
         EXPECT_EQ(rows[0], (std::vector<std::string>{"0", "2", "foo", "foo2"}));

@@ -52,7 +52,8 @@ jet::IndexTree buildAndWalk(const jet::IndexPageLayout& layout, const std::vecto
 void expectSame(const jet::IndexTree& tree, const std::vector<IndexBuildEntry>& entries) {
     ASSERT_EQ(tree.entries.size(), entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        EXPECT_EQ(tree.entries[i].key, entries[i].key) << i;
+        const auto key = tree.key(tree.entries[i]);
+        EXPECT_EQ(std::vector<std::uint8_t>(key.begin(), key.end()), entries[i].key) << i;
         EXPECT_EQ(tree.entries[i].row, entries[i].row) << i;
     }
     for (const auto& f : tree.findings) ADD_FAILURE() << "page " << f.page.value << ": " << f.detail;

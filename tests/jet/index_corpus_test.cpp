@@ -135,11 +135,13 @@ void checkFile(const std::string& relative, FileTally& t) {
                     ++t.gaps[name];
                     continue;
                 }
-                if (k.bytes == e.key) {
+                const auto storedKey = tree.key(e);
+                const std::vector<std::uint8_t> stored(storedKey.begin(), storedKey.end());
+                if (k.bytes == stored) {
                     ++t.matched;
                 } else {
                     t.mismatches.push_back(where + " row " + std::to_string(e.row.page.value) + ":" +
-                                           std::to_string(e.row.row) + " stored " + hex(e.key) + "rebuilt " +
+                                           std::to_string(e.row.row) + " stored " + hex(stored) + "rebuilt " +
                                            hex(k.bytes));
                 }
             }

@@ -93,9 +93,7 @@ TEST(DataPageBuilder, RowsReadBackWithExactFreeSpace) {
             EXPECT_EQ(builder.add(rows.back()), rows.size() - 1);
         }
         EXPECT_LE(rows.size(), jet::DataPageBuilder::kMaxRows);
-        auto page = std::make_shared<jet::PageBuffer>();
-        page->number = PageNumber(9);
-        page->bytes = builder.take();
+        const jet::PageRef page = jet::makePage(PageNumber(9), builder.take());
         EXPECT_TRUE(builder.empty());
         const jet::DataPage read(page, layout);
         EXPECT_EQ(read.owner(), 42u);
@@ -127,7 +125,8 @@ TEST(OutputFile, EncodedPagesDecodeThroughTheReaderAndUnfinishedFilesVanish) {
     EXPECT_NE(jet_test::fileBytes(path)[3 * layout.pageSize + 100], 0x5A) << "page 3 must be stored encoded";
     jet::PageFile file(path);
     file.configure(layout.pageSize, 0x12345678);
-    EXPECT_EQ(file.page(PageNumber(3))->bytes, page);
+    const auto read = file.page(PageNumber(3))->bytes;
+    EXPECT_EQ(std::vector<std::uint8_t>(read.begin(), read.end()), page);
 
     const std::string lost = dir.file("lost.mdb");
     {
