@@ -220,7 +220,9 @@ CheckReport Checker::run() {
         if (!done.insert(def.tdefPage.value).second) return;
         ++report.tablesChecked;
         try {
-            TableChecker(ctx, def, options_.verifyIndexKeys).run();
+            TableChecker table(ctx, def, options_.verifyIndexKeys);
+            table.run();
+            report.liveRowsByTable[def.tdefPage.value] = table.liveRows();
         } catch (const JetError& e) {
             ctx.add(FindingClass::Damage, "table_unreadable", std::string("a tabela não pôde ser verificada: ") + e.what(),
                     e.location().page, def.name);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ struct CheckReport {
     std::size_t rowsChecked = 0;
     std::size_t indexesChecked = 0;
     std::vector<std::uint32_t> usedPagesMarkedFree;  // every one, even past the findings cap
+    // Live rows found in each table checked, by the table's definition page (the
+    // catalog itself included).
+    std::map<std::uint32_t, std::uint64_t> liveRowsByTable;
 
     std::size_t count(FindingClass c) const;
     std::size_t count(const std::string& code) const;
