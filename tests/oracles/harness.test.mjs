@@ -139,6 +139,14 @@ test("--id-mapping: tables renumbered one to one pass, in any row order", (t) =>
   const taken = run("danglingTaken");
   assert.equal(taken.status, 1);
   assert.match(taken.out, /MSysNavPaneGroupToObjects\.ObjectID \(long\) row 2: A=30 \(names no object in A\) B=30 \("T1" in B\)/);
+  // A table the reader cannot open: accepted with the same error on both sides only.
+  const errors = (error) => ({ reader: "mdb-reader", errors: [{ table: "T3", error }] });
+  writeFileSync(join(root, "source", "%errors.json"), JSON.stringify(errors("Unsupported column type")));
+  writeFileSync(join(root, "copy", "%errors.json"), JSON.stringify(errors("Unsupported column type")));
+  assert.equal(run("copy").status, 0, run("copy").out);
+  writeFileSync(join(root, "copy", "%errors.json"), JSON.stringify(errors("Invalid page")));
+  assert.match(run("copy").out, /T3: not opened \(Unsupported column type\) in A, not opened \(Invalid page\) in B/);
+  assert.equal(run("same").status, 1);
 });
 
 test("--id-mapping: catches a non-injective or inconsistent mapping, a changed value, a lost or added row", (t) => {
