@@ -1,0 +1,130 @@
+#include "jet/page_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include <unistd.h>
+
+#include "jet/jet_error.h"
+#include "jet/rc4.h"
+#include "temp_copy.h"
+
+namespace {
+
+using jet::PageFile;
+using jet::PageNumber;
+using jet::PageRef;
+
+constexpr std::size_t kPageSize = 4096;
+
+// A file of `pages` pages whose every byte tells its page and position, so a page
+// served from the wrong place or a stale buffer cannot go unnoticed.
+std::vector<std::uint8_t> patternedPages(std::uint32_t pages) {
+    std::vector<std::uint8_t> bytes(std::size_t{pages} * kPageSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i / kPageSize) * 31 + (i % kPageSize) * 7);
+    return bytes;
+}
+
+std::vector<std::uint8_t> pageOf(const std::vector<std::uint8_t>& file, std::uint32_t n) {
+    const auto first = file.begin() + static_cast<std::ptrdiff_t>(std::size_t{n} * kPageSize);
+    return std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(kPageSize));
+}
+
+std::vector<std::uint8_t> bytesOf(const PageRef& p) { return std::vector<std::uint8_t>(p->bytes.begin(), p->bytes.end()); }
+
+class PageFileReads : public ::testing::Test {
+protected:
+    static constexpr std::uint32_t kPages = 3000;  // several times the cache
+    jet_test::TempFolder folder;
+    std::filesystem::path path = folder.path() / "pages.mdb";
+    std::vector<std::uint8_t> content = patternedPages(kPages);
+
+    void SetUp() override { jet_test::writeBytes(path, content); }
+
+    void expectEveryPageInOrder(PageFile& file, const std::vector<std::uint32_t>& order) {
+        for (std::uint32_t n : order) {
+            const PageRef p = file.page(PageNumber(n));
+            ASSERT_EQ(p->number, PageNumber(n));
+            ASSERT_EQ(bytesOf(p), pageOf(content, n)) << "page " << n;
+        }
+    }
+};
+
+TEST_F(PageFileReads, ForwardBackwardStridedAndRandomOrdersServeTheRightBytes) {
+    std::vector<std::uint32_t> forward(kPages);
+    std::iota(forward.begin(), forward.end(), 0u);
+    std::vector<std::uint32_t> backward(forward.rbegin(), forward.rend());
+    std::vector<std::uint32_t> strided;  // two interleaved forward streams far apart, as a table and its long values
+    for (std::uint32_t i = 0; i < kPages / 2; ++i) {
+        strided.push_back(i);
+        strided.push_back(kPages / 2 + i);
+    }
+    std::vector<std::uint32_t> shuffled = forward;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    for (const auto* order : {&forward, &backward, &strided, &shuffled}) {
+        PageFile file(path.string());
+        file.configure(kPageSize, 0);
+        expectEveryPageInOrder(file, *order);
+        expectEveryPageInOrder(file, *order);  // again, partly from the cache
+    }
+}
+
+TEST_F(PageFileReads, PagesHeldByTheCallerOutliveTheirEvictionUnchanged) {
+    PageFile file(path.string());
+    file.configure(kPageSize, 0);
+    std::vector<PageRef> held;
+    for (std::uint32_t n = 0; n < kPages; n += 97) held.push_back(file.page(PageNumber(n)));
+    // Enough further reads to cycle the cache many times and reuse freed buffers.
+    for (int round = 0; round < 3; ++round)
+        for (std::uint32_t n = 0; n < kPages; ++n) file.page(PageNumber(n));
+    for (const PageRef& p : held) EXPECT_EQ(bytesOf(p), pageOf(content, p->number.value)) << p->number.value;
+}
+
+TEST_F(PageFileReads, PagesPastTheEndAndAFileThatShrankGiveCorruptionNotCrashes) {
+    PageFile file(path.string());
+    file.configure(kPageSize, 0);
+    EXPECT_THROW(file.page(PageNumber(kPages)), jet::JetError);
+    EXPECT_THROW(file.page(PageNumber(0xFFFFFFFFu)), jet::JetError);
+
+    // Another program cuts the file after it was opened: pages still there read,
+    // the ones gone are a clean error, and a run that would span the cut stops at it.
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(100 * kPageSize + 10)), 0);
+    for (std::uint32_t n = 0; n < 100; ++n) ASSERT_EQ(bytesOf(file.page(PageNumber(n))), pageOf(content, n));
+    try {
+        file.page(PageNumber(100));
+        FAIL() << "a page cut off must not be served";
+    } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.kind(), jet::ErrorKind::Corruption);
+        EXPECT_EQ(e.location().page, 100u);
+    }
+    EXPECT_THROW(file.page(PageNumber(2500)), jet::JetError);
+}
+
+TEST_F(PageFileReads, EncodedPagesAreDecodedOneByOneWithinARun) {
+    // Jet3/Jet4 encoding: every page but page 0 is RC4 with (database key XOR page).
+    constexpr std::uint32_t kKey = 0x6B39DAC7u;
+    std::vector<std::uint8_t> encoded = content;
+    for (std::uint32_t n = 1; n < kPages; ++n)
+        jet::rc4Apply(kKey ^ n, std::span<std::uint8_t>(encoded.data() + std::size_t{n} * kPageSize, kPageSize));
+    jet_test::writeBytes(path, encoded);
+    PageFile file(path.string());
+    file.configure(kPageSize, kKey);
+    for (std::uint32_t n = 0; n < 200; ++n) ASSERT_EQ(bytesOf(file.page(PageNumber(n))), pageOf(content, n)) << n;
+}
+
+TEST(PageFileOwnedPage, MadePageKeepsItsBytes) {
+    std::vector<std::uint8_t> bytes(kPageSize, 0x5A);
+    const PageRef page = jet::makePage(PageNumber(12), bytes);
+    bytes.assign(kPageSize, 0);
+    EXPECT_EQ(page->number, PageNumber(12));
+    EXPECT_EQ(page->bytes.size(), kPageSize);
+    EXPECT_TRUE(std::all_of(page->bytes.begin(), page->bytes.end(), [](std::uint8_t b) { return b == 0x5A; }));
+}
+
+}  // namespace
