@@ -26,6 +26,18 @@ bool knownType(std::uint8_t t) { return (t >= 0x01 && t <= 0x0D) || (t >= 0x0F &
 
 std::string pageText(PageNumber p) { return std::to_string(p.value); }
 
+// FNV-1a over the key bytes, finished with a 64-bit mixer so that keys differing
+// only in their last bytes still spread over every bit.
+std::uint64_t keyDigest(std::span<const std::uint8_t> key) {
+    std::uint64_t h = 0xCBF29CE484222325u;
+    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001B3u;
+    h ^= key.size();
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    return h;
+}
+
 }  // namespace
 
 TableChecker::TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys)
@@ -489,14 +501,12 @@ void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::s
             e.allNull = e.allNull && null;
         }
         if (!decoded || !verifyIndexKeys_) continue;
-        const std::size_t start = st.keys.size();
-        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, st.keys)) {
-            st.keys.resize(start);
+        keyScratch_.clear();
+        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, keyScratch_)) {
             e.gap = static_cast<std::uint32_t>(st.gaps.size());
             st.gaps.push_back(std::move(*gap));
         } else {
-            e.keyOffset = start;
-            e.keyLength = static_cast<std::uint32_t>(st.keys.size() - start);
+            e.keyDigest = keyDigest(keyScratch_);
             e.encoded = true;
         }
     }
@@ -872,8 +882,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
             indexDamage("index_row_twice", "a linha aparece duas vezes no índice", e.row.page.value, e.row.row);
         x.seen = true;
         if (x.encoded) {
-            const std::span<const std::uint8_t> key(st.keys.data() + x.keyOffset, x.keyLength);
-            if (!sameKey(key, entryKey))
+            if (x.keyDigest != keyDigest(entryKey))
                 indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
                             e.row.page.value, e.row.row);
         } else if (x.gap != kNoGap) {

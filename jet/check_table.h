@@ -29,11 +29,11 @@ public:
     std::size_t liveRows() const { return liveRows_; }
 
 private:
-    // The key a row should have in one physical index. Keys live in one buffer per
-    // index: a table of many rows would otherwise cost one allocation per row and index.
+    // The key a row should have in one physical index, kept as a 64-bit digest of
+    // its bytes: the stored entry is compared with it, and a table of many rows
+    // costs 16 bytes a row and index instead of a copy of every key.
     struct ExpectedEntry {
-        std::size_t keyOffset = 0;     // into IndexState::keys
-        std::uint32_t keyLength = 0;
+        std::uint64_t keyDigest = 0;
         std::uint32_t gap = kNoGap;    // into IndexState::gaps
         bool encoded = false;          // false: the key could not be built (see gap)
         bool anyNull = false;
@@ -46,7 +46,6 @@ private:
         std::optional<KeyEncoder> encoder;
         std::vector<std::size_t> columnPositions;  // positions in TableDefinition::columns
         std::vector<ExpectedEntry> expected;
-        std::vector<std::uint8_t> keys;
         std::vector<KeyGap> gaps;
     };
     // What the walks of long values need of one row of a long-value page.
@@ -120,6 +119,7 @@ private:
     std::optional<std::int64_t> maxAutonumber_;
     RowDecoder decoder_;
     std::vector<Value> scratch_;
+    std::vector<std::uint8_t> keyScratch_;
     RowFields fields_;
 };
 
