@@ -78,12 +78,20 @@ TEST_F(PageFileReads, ForwardBackwardStridedAndRandomOrdersServeTheRightBytes) {
 TEST_F(PageFileReads, PagesHeldByTheCallerOutliveTheirEvictionUnchanged) {
     PageFile file(path.string());
     file.configure(kPageSize, 0);
-    std::vector<PageRef> held;
-    for (std::uint32_t n = 0; n < kPages; n += 97) held.push_back(file.page(PageNumber(n)));
-    // Enough further reads to cycle the cache many times and reuse freed buffers.
-    for (int round = 0; round < 3; ++round)
+    std::vector<std::pair<std::uint32_t, PageRef>> held;
+    for (std::uint32_t n = 0; n < kPages; n += 97) held.emplace_back(n, file.page(PageNumber(n)));
+    // Enough further reads to cycle the cache many times and reuse freed buffers of
+    // every size: scattered single pages, then forward runs.
+    std::vector<std::uint32_t> shuffled(kPages);
+    std::iota(shuffled.begin(), shuffled.end(), 0u);
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(11));
+    for (std::uint32_t n : shuffled) file.page(PageNumber(n));
+    for (int round = 0; round < 2; ++round)
         for (std::uint32_t n = 0; n < kPages; ++n) file.page(PageNumber(n));
-    for (const PageRef& p : held) EXPECT_EQ(bytesOf(p), pageOf(content, p->number.value)) << p->number.value;
+    for (const auto& [n, p] : held) {
+        EXPECT_EQ(p->number, PageNumber(n));
+        EXPECT_EQ(bytesOf(p), pageOf(content, n)) << n;
+    }
 }
 
 TEST_F(PageFileReads, PagesPastTheEndAndAFileThatShrankGiveCorruptionNotCrashes) {
