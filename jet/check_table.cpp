@@ -830,7 +830,8 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
             return IndexPageData{ref, ref->span()};
         },
         layout, file.pageCount(), 16);
-    const IndexTree tree = walker.walk(ix.rootPage, t_.tdefPage);
+    walker.walk(ix.rootPage, t_.tdefPage, tree_);
+    const IndexTree& tree = tree_;
 
     std::set<std::uint32_t> treePages;
     for (const IndexTreePage& p : tree.pages) {
@@ -857,6 +858,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     }
 
     std::size_t unverified = 0;
+    std::size_t hint = 0;
     std::optional<KeyGap> firstGap;
     std::size_t distinct = 0;
     std::optional<std::span<const std::uint8_t>> previousKey;
@@ -867,7 +869,12 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     for (const IndexTreeEntry& e : tree.entries) {
         const std::span<const std::uint8_t> entryKey = tree.key(e);
         if (!previousKey || !sameKey(*previousKey, entryKey)) ++distinct;
-        const std::optional<std::size_t> position = rowPosition(e.row);
+        // Entries often follow the rows' order (a key the rows were added by): try
+        // the row after the previous one before searching.
+        std::optional<std::size_t> position;
+        if (hint < rows_.size() && rows_[hint] == e.row) position = hint;
+        else position = rowPosition(e.row);
+        if (position) hint = *position + 1;
         if (!position || *position >= st.expected.size()) {
             indexDamage("index_entry_dead_row", "entrada do índice aponta para a página " + pageText(e.row.page) +
                                                     " linha " + std::to_string(e.row.row) +

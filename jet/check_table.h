@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jet/check_context.h"
+#include "jet/index_tree.h"
 #include "jet/key_encoder.h"
 #include "jet/row_decoder.h"
 #include "jet/data_page.h"
@@ -118,6 +119,7 @@ private:
     std::size_t liveRows_ = 0;
     std::optional<std::int64_t> maxAutonumber_;
     RowDecoder decoder_;
+    IndexTree tree_;  // reused by every index of the table
     std::vector<Value> scratch_;
     std::vector<std::uint8_t> keyScratch_;
     RowFields fields_;

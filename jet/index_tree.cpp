@@ -164,7 +164,18 @@ IndexTreeWalker::IndexTreeWalker(IndexPageSource source, IndexPageLayout layout,
 
 IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOwner) const {
     IndexTree tree;
+    walk(root, expectedOwner, tree);
+    return tree;
+}
+
+void IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOwner, IndexTree& tree) const {
+    // Cleared, not replaced: a caller walking many trees keeps the buffers' room.
     tree.root = root;
+    tree.entries.clear();
+    tree.keyBytes.clear();
+    tree.pages.clear();
+    tree.findings.clear();
+    tree.depth = 0;
     WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber(), 0};
     walkPage(state, root, 0);
     if (!state.lastLeaf.isNull()) {
@@ -178,7 +189,6 @@ IndexTree IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expec
             tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
         }
     }
-    return tree;
 }
 
 }  // namespace jet

@@ -78,6 +78,8 @@ public:
 
     // `expectedOwner`: the table's TDEF page; pages owned by another give a finding.
     IndexTree walk(PageNumber root, std::optional<PageNumber> expectedOwner = std::nullopt) const;
+    // The same walk into `tree`, whose buffers are reused.
+    void walk(PageNumber root, std::optional<PageNumber> expectedOwner, IndexTree& tree) const;
 
 private:
     IndexPageSource source_;
