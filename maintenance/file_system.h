@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -38,6 +39,16 @@ public:
     virtual int openFolder(const std::string& folder, int& handle) = 0;
     virtual int read(int handle, std::span<char> buffer, std::size_t& count) = 0;
     virtual int write(int handle, std::span<const char> data, std::size_t& count) = 0;
+    // Copies up to `max` bytes from `in` to `out` inside the kernel, from and
+    // advancing both files' positions; `count` 0 at the end of `in`. ENOSYS when
+    // the file system offers no such copy: callers then read and write.
+    virtual int copyRange(int in, int out, std::size_t max, std::size_t& count) {
+        (void)in;
+        (void)out;
+        (void)max;
+        count = 0;
+        return ENOSYS;
+    }
     virtual int handleStatus(int handle, FileStatus& out) = 0;
     // Gives the file the owner and group of the original where allowed (as root);
     // failing to do so is not an error.

@@ -110,6 +110,21 @@ int SystemFileSystem::read(int handle, std::span<char> buffer, std::size_t& coun
     }
 }
 
+int SystemFileSystem::copyRange(int in, int out, std::size_t max, std::size_t& count) {
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, max, 0);
+        if (copied >= 0) {
+            count = static_cast<std::size_t>(copied);
+            return 0;
+        }
+        count = 0;
+        if (errno == EINTR) continue;
+        // Kernels and file systems that cannot copy this pair: the caller reads and writes.
+        if (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS) return ENOSYS;
+        return errno;
+    }
+}
+
 int SystemFileSystem::write(int handle, std::span<const char> data, std::size_t& count) {
     for (;;) {
         const ssize_t put = ::write(handle, data.data(), data.size());

@@ -19,6 +19,7 @@ public:
     int openFolder(const std::string& folder, int& handle) override;
     int read(int handle, std::span<char> buffer, std::size_t& count) override;
     int write(int handle, std::span<const char> data, std::size_t& count) override;
+    int copyRange(int in, int out, std::size_t max, std::size_t& count) override;
     int handleStatus(int handle, FileStatus& out) override;
     void takeOwnership(int handle, const FileStatus& original) override;
     int flush(int handle) override;

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -176,6 +177,37 @@ TEST_F(FileOperationsTest, CopyWritesTheWholeFileAndReplacesTheDestination) {
     ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(folderNames(folder.path()), (std::vector<std::string>{"a.mdb", "b.mdb"}));
+}
+
+// The real file system copies inside the kernel; one that stops doing so part way
+// (a file system without the call, say) leaves the rest to reads and writes, which
+// must carry on exactly where the kernel stopped.
+class KernelCopyStopsPartWay : public maintenance::SystemFileSystem {
+public:
+    int copyRange(int in, int out, std::size_t max, std::size_t& count) override {
+        if (calls_++ > 0) {
+            count = 0;
+            return ENOSYS;
+        }
+        return SystemFileSystem::copyRange(in, out, std::min<std::size_t>(max, 1000003), count);
+    }
+
+private:
+    int calls_ = 0;
+};
+
+TEST(RealFileCopy, KernelCopyAndTheReadWriteRestGiveTheSameBytes) {
+    TempFolder folder;
+    std::string big(37 * 1024 * 1024 + 5, '\0');  // more than one kernel copy call
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131 + i / 4099) % 253);
+    writeFile(folder / "a.mdb", big);
+    WorkingFiles whole(maintenance::systemFileSystem());
+    whole.copy(folder / "a.mdb", folder / "b.mdb");
+    EXPECT_TRUE(readFile(folder / "b.mdb") == big);
+    WorkingFiles split(std::make_shared<KernelCopyStopsPartWay>());
+    split.copy(folder / "a.mdb", folder / "c.mdb");
+    EXPECT_TRUE(readFile(folder / "c.mdb") == big);
+    EXPECT_EQ(folderNames(folder.path()), (std::vector<std::string>{"a.mdb", "b.mdb", "c.mdb"}));
 }
 
 TEST_F(FileOperationsTest, FailedCopyLeavesNoFileBehind) {
