@@ -748,16 +748,11 @@ void TableChecker::readLongValuePages() {
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
     lvPages_.reserve(pages.size());
-    for (std::uint32_t p : pages) {
-        PageRef ref;
-        try {
-            ref = ctx_.file().page(PageNumber(p));
-        } catch (const JetError&) {
-            continue;  // reported when the map or a value reaches it
-        }
+    // Pages that cannot be read are reported when the map or a value reaches them.
+    ctx_.file().forEachPage(pages, [this](const PageBuffer& page) {
         const std::size_t keep = lvRowFacts_.size() < kLongValueRowBudget ? 256 : 0;
-        lvPages_.push_back(longValuePageFactsOf(*ref, lvRowFacts_, keep));
-    }
+        lvPages_.push_back(longValuePageFactsOf(page, lvRowFacts_, keep));
+    });
 }
 
 const TableChecker::LongValuePageFacts* TableChecker::longValuePageFacts(PageNumber p) const {

@@ -134,6 +134,31 @@ void PageFile::evictOldest() {
     if (old.use_count() == 1 && spare_.size() < kSpareRuns) spare_.push_back(std::move(old));
 }
 
+void PageFile::forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit) {
+    std::vector<std::uint8_t> buffer(std::size_t{kMaxRun} * pageSize_);
+    PageBuffer page;
+    std::size_t i = 0;
+    while (i < pages.size()) {
+        const std::uint32_t first = pages[i];
+        if (first >= pageCount_) break;  // ascending: every later one is past the end too
+        // The longest stretch of consecutive wanted pages from here, within one run.
+        std::size_t j = i + 1;
+        while (j < pages.size() && j - i < kMaxRun && pages[j] == pages[j - 1] + 1 && pages[j] < pageCount_) ++j;
+        const std::uint32_t count = static_cast<std::uint32_t>(j - i);
+        const std::size_t got = readInto(std::uint64_t{first} * pageSize_, buffer.data(), std::size_t{count} * pageSize_);
+        const std::uint32_t whole = static_cast<std::uint32_t>(got / pageSize_);
+        for (std::uint32_t k = 0; k < whole; ++k) {
+            const std::span<std::uint8_t> bytes(buffer.data() + std::size_t{k} * pageSize_, pageSize_);
+            page.number = PageNumber(first + k);
+            if (databaseKey_ != 0 && page.number.value != 0) rc4Apply(databaseKey_ ^ page.number.value, bytes);
+            page.bytes = bytes;
+            visit(page);
+        }
+        if (whole < count) break;  // the file ends sooner than it did when opened
+        i = j;
+    }
+}
+
 PageRef PageFile::page(PageNumber n) {
     if (auto it = cached_.find(n.value); it != cached_.end()) return it->second;
     if (n.value >= pageCount_) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -60,6 +61,13 @@ public:
 
     // The page, decoded. Throws a corruption error for pages beyond the end of the file.
     PageRef page(PageNumber n);
+
+    // Reads each page of `pages` (ascending) once, consecutive ones with one call,
+    // into one buffer reused for the whole walk, and hands it to `visit`; nothing is
+    // cached. For one-pass sweeps, whose pages are not wanted again: they neither
+    // push other pages out of the cache nor cost a fresh buffer each. Pages past
+    // the end of the file are skipped.
+    void forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit);
 
     static constexpr std::uint32_t kMaxRun = 32;         // pages read by one call at most
     static constexpr std::size_t kCachePages = 1024;     // pages kept after their run was read

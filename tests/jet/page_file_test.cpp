@@ -114,6 +114,25 @@ TEST_F(PageFileReads, PagesPastTheEndAndAFileThatShrankGiveCorruptionNotCrashes)
     EXPECT_THROW(file.page(PageNumber(2500)), jet::JetError);
 }
 
+TEST_F(PageFileReads, SweepVisitsEachAskedPageOnceWithItsBytesAndStopsAtTheEnd) {
+    PageFile file(path.string());
+    file.configure(kPageSize, 0);
+    // Runs longer than one read, single pages, gaps, and pages past the end.
+    std::vector<std::uint32_t> wanted;
+    for (std::uint32_t n = 5; n < 80; ++n) wanted.push_back(n);
+    for (std::uint32_t n : {100u, 102u, 103u, 999u, kPages - 1}) wanted.push_back(n);
+    const std::vector<std::uint32_t> pastEnd = {kPages, kPages + 1, 0xFFFFFFFFu};
+    std::vector<std::uint32_t> asked = wanted;
+    asked.insert(asked.end(), pastEnd.begin(), pastEnd.end());
+    std::vector<std::uint32_t> visited;
+    file.forEachPage(asked, [&](const jet::PageBuffer& p) {
+        visited.push_back(p.number.value);
+        EXPECT_EQ(std::vector<std::uint8_t>(p.bytes.begin(), p.bytes.end()), pageOf(content, p.number.value))
+            << p.number.value;
+    });
+    EXPECT_EQ(visited, wanted);
+}
+
 TEST_F(PageFileReads, EncodedPagesAreDecodedOneByOneWithinARun) {
     // Jet3/Jet4 encoding: every page but page 0 is RC4 with (database key XOR page).
     constexpr std::uint32_t kKey = 0x6B39DAC7u;
@@ -124,6 +143,12 @@ TEST_F(PageFileReads, EncodedPagesAreDecodedOneByOneWithinARun) {
     PageFile file(path.string());
     file.configure(kPageSize, kKey);
     for (std::uint32_t n = 0; n < 200; ++n) ASSERT_EQ(bytesOf(file.page(PageNumber(n))), pageOf(content, n)) << n;
+    std::vector<std::uint32_t> sweep(300);
+    std::iota(sweep.begin(), sweep.end(), 0u);
+    file.forEachPage(sweep, [&](const jet::PageBuffer& p) {
+        EXPECT_EQ(std::vector<std::uint8_t>(p.bytes.begin(), p.bytes.end()), pageOf(content, p.number.value))
+            << p.number.value;
+    });
 }
 
 TEST(PageFileOwnedPage, MadePageKeepsItsBytes) {
