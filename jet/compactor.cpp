@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -698,6 +699,12 @@ void Compactor::verify(const CompactResult& result) {
     std::unique_ptr<Database> out = Database::open(destination_);
     if (out->tables().size() != db_->tables().size())
         throw refusal("O banco compactado não tem as mesmas tabelas do original", "table count differs");
+    CheckOptions check;
+    check.verifyIndexKeys = false;  // index keys were copied or encoded by the same encoder
+    std::optional<CheckReport> r;
+    // The checker walks every row anyway and counts them; a separate pass with a
+    // cursor runs only for a table it could not count (or when it does not run).
+    if (options_.checkResult) r = Checker(*out, check).run();
     std::vector<Value> values;
     std::size_t n = 0;
     for (const TableEntry& entry : out->tables()) {
@@ -706,11 +713,17 @@ void Compactor::verify(const CompactResult& result) {
             throw refusal("O banco compactado não tem a tabela " + entry.name() + " como o original",
                           "table missing or unreadable in the output");
         std::uint64_t rows = 0;
-        TableCursor cursor = out->cursor(entry);
-        // The checker below decodes every value; without it, decode them here.
-        while (cursor.next()) {
-            if (!options_.checkResult) cursor.values(values);
-            ++rows;
+        const auto counted = r ? r->liveRowsByTable.find(entry.definition->tdefPage.value)
+                               : std::map<std::uint32_t, std::uint64_t>::const_iterator{};
+        if (r && counted != r->liveRowsByTable.end()) {
+            rows = counted->second;
+        } else {
+            TableCursor cursor = out->cursor(entry);
+            // Without the checker nothing else decodes the values: decode them here.
+            while (cursor.next()) {
+                if (!options_.checkResult) cursor.values(values);
+                ++rows;
+            }
         }
         if (rows != it->second)
             throw refusal("O banco compactado tem " + std::to_string(rows) + " linhas na tabela " + entry.name() +
@@ -718,14 +731,11 @@ void Compactor::verify(const CompactResult& result) {
                           "row count differs after compaction");
         report("Verificando", ++n, result.tables);
     }
-    if (options_.checkResult) {
-        CheckOptions check;
-        check.verifyIndexKeys = false;  // index keys were copied or encoded by the same encoder
-        const CheckReport r = Checker(*out, check).run();
+    if (r) {
         // Damage the source shows too (the same kind in the same table) is not the
         // compaction's doing: the definition is carried over as it was.
         std::optional<std::set<std::pair<std::string, std::string>>> sourceDamage;
-        for (const Finding& f : r.findings) {
+        for (const Finding& f : r->findings) {
             if (f.kind != FindingClass::Damage) continue;
             if (!sourceDamage) {
                 sourceDamage.emplace();
@@ -737,7 +747,7 @@ void Compactor::verify(const CompactResult& result) {
             throw refusal("O banco compactado não passou na verificação: " + f.describe(),
                           "checker found damage in the output: " + f.code);
         }
-        if (r.freePages != 0 || r.leakedPages != 0)
+        if (r->freePages != 0 || r->leakedPages != 0)
             throw refusal("O banco compactado ainda tem páginas livres ou perdidas",
                           "output has free or leaked pages");
     }
