@@ -73,10 +73,21 @@ struct RowRecord {
     RowPointer data;
 };
 
-// An index entry of the source before its row has a new place.
+// An index entry of the source before its row has a new place. Its key lies in
+// the shared buffer of its SourceEntries: one allocation per index, not per key.
 struct SourceEntry {
-    std::vector<std::uint8_t> key;
+    std::size_t keyOffset = 0;
+    std::uint32_t keyLength = 0;
     std::uint32_t record = 0;  // index into the table's records
+};
+
+struct SourceEntries {
+    std::vector<std::uint8_t> keyBytes;
+    std::vector<SourceEntry> entries;
+
+    std::span<const std::uint8_t> key(const SourceEntry& e) const {
+        return std::span<const std::uint8_t>(keyBytes).subspan(e.keyOffset, e.keyLength);
+    }
 };
 
 struct MapSlot {
@@ -136,8 +147,8 @@ private:
     void assignDefinitionPages();
     void copyTable(TableWork& t);
     std::vector<std::uint32_t> outputOrder(TableWork& t, const std::vector<RowRecord>& records,
-                                           std::optional<std::pair<std::size_t, std::vector<SourceEntry>>>& primary);
-    std::vector<SourceEntry> sourceEntries(TableWork& t, const PhysicalIndex& index,
+                                           std::optional<std::pair<std::size_t, SourceEntries>>& primary);
+    SourceEntries sourceEntries(TableWork& t, const PhysicalIndex& index,
                                            const std::vector<RowRecord>& records,
                                            const std::vector<std::uint32_t>* order);
     bool indexUsesIds(const TableWork& t, const PhysicalIndex& index) const;
@@ -238,11 +249,12 @@ bool Compactor::indexUsesIds(const TableWork& t, const PhysicalIndex& index) con
 // The entries of a source index, each tied to a row. Indexes over Id columns get
 // their keys encoded again from the rows with the new Ids (in `order` when given);
 // every other index keeps its stored key bytes.
-std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
-                                                  const std::vector<RowRecord>& records,
-                                                  const std::vector<std::uint32_t>* order) {
+SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
+                                       const std::vector<RowRecord>& records,
+                                       const std::vector<std::uint32_t>* order) {
     const TableDefinition& def = *t.definition;
-    std::vector<SourceEntry> entries;
+    SourceEntries result;
+    std::vector<SourceEntry>& entries = result.entries;
     const ErrorLocation at{.page = index.rootPage.value, .table = def.name, .structure = "índice"};
     if (indexUsesIds(t, index)) {
         KeyEncoder encoder(def, index, db_->header().version);
@@ -272,14 +284,15 @@ std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIn
                 if (!isNull(values[i])) allNull = false;
             }
             if (allNull && index.ignoresNulls()) continue;
-            KeyEncoding key = encoder.encode(values);
-            if (!key.ok())
+            const std::size_t start = result.keyBytes.size();
+            if (const std::optional<KeyGap> gap = encoder.appendKey(values, result.keyBytes))
                 throw JetError(ErrorKind::Unsupported,
                                "Não foi possível montar de novo uma chave do índice da tabela " + def.name,
-                               "key gap: " + key.gap->detail, where);
-            entries.push_back(SourceEntry{std::move(key.bytes), r});
+                               "key gap: " + gap->detail, where);
+            entries.push_back(
+                SourceEntry{start, static_cast<std::uint32_t>(result.keyBytes.size() - start), r});
         }
-        return entries;
+        return result;
     }
 
     IndexTreeWalker walker(
@@ -305,22 +318,23 @@ std::vector<SourceEntry> Compactor::sourceEntries(TableWork& t, const PhysicalIn
                           "index lists a row twice", ErrorLocation{.page = e.leaf.value, .table = def.name,
                                                                    .structure = "índice"});
         seen[r] = true;
-        const auto key = tree.key(e);
-        entries.push_back(SourceEntry{std::vector<std::uint8_t>(key.begin(), key.end()), r});
+        entries.push_back(SourceEntry{e.keyOffset, e.keyLength, r});
     }
+    // The tree's entries index into its key buffer: take it over as it is.
+    result.keyBytes = std::move(tree.keyBytes);
     if (!index.ignoresNulls() && entries.size() != records.size())
         throw refusal("Um índice da tabela " + def.name + " não lista todas as linhas; repare o banco",
                       "index has " + std::to_string(entries.size()) + " entries for " +
                           std::to_string(records.size()) + " rows",
                       at);
-    return entries;
+    return result;
 }
 
 // Rows in primary-key order when the table has a primary key, otherwise (and for
 // rows the key does not list) in their physical order.
 std::vector<std::uint32_t> Compactor::outputOrder(
     TableWork& t, const std::vector<RowRecord>& records,
-    std::optional<std::pair<std::size_t, std::vector<SourceEntry>>>& primaryEntries) {
+    std::optional<std::pair<std::size_t, SourceEntries>>& primaryEntries) {
     std::vector<std::uint32_t> order;
     order.reserve(records.size());
     const TableDefinition& def = *t.definition;
@@ -331,13 +345,14 @@ std::vector<std::uint32_t> Compactor::outputOrder(
             break;
         }
     if (primary && !records.empty()) {
-        std::vector<SourceEntry> entries = sourceEntries(t, def.physicalIndexes[primary->physicalIndex], records, nullptr);
-        std::stable_sort(entries.begin(), entries.end(), [](const SourceEntry& a, const SourceEntry& b) {
-            const int c = compareKeyBytes(a.key, b.key);
-            return c != 0 ? c < 0 : a.record < b.record;
-        });
+        SourceEntries entries = sourceEntries(t, def.physicalIndexes[primary->physicalIndex], records, nullptr);
+        std::stable_sort(entries.entries.begin(), entries.entries.end(),
+                         [&entries](const SourceEntry& a, const SourceEntry& b) {
+                             const int c = compareKeyBytes(entries.key(a), entries.key(b));
+                             return c != 0 ? c < 0 : a.record < b.record;
+                         });
         std::vector<bool> placed(records.size(), false);
-        for (const SourceEntry& e : entries) {
+        for (const SourceEntry& e : entries.entries) {
             if (placed[e.record]) continue;
             placed[e.record] = true;
             order.push_back(e.record);
@@ -483,7 +498,7 @@ void Compactor::copyTable(TableWork& t) {
     sourceRowCounts_[def.name] = records.size();
 
     // 2. Output order, then long values, then the rows themselves.
-    std::optional<std::pair<std::size_t, std::vector<SourceEntry>>> primaryEntries;
+    std::optional<std::pair<std::size_t, SourceEntries>> primaryEntries;
     const std::vector<std::uint32_t> order = outputOrder(t, records, primaryEntries);
     std::unordered_map<RowPointer, RowPointer> movedLongValues;
     copyLongValues(t, records, order, movedLongValues);
@@ -561,13 +576,14 @@ void Compactor::copyTable(TableWork& t) {
     // 3. Indexes: entries with their rows' new places, sorted, built as full trees.
     for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
         const PhysicalIndex& index = def.physicalIndexes[i];
+        SourceEntries source;  // holds the keys the build entries refer to
         std::vector<IndexBuildEntry> entries;
         if (!records.empty()) {
-            std::vector<SourceEntry> source = primaryEntries && primaryEntries->first == i
-                                                  ? std::move(primaryEntries->second)
-                                                  : sourceEntries(t, index, records, &order);
-            entries.reserve(source.size());
-            for (SourceEntry& e : source) entries.push_back(IndexBuildEntry{std::move(e.key), newLocation[e.record]});
+            source = primaryEntries && primaryEntries->first == i ? std::move(primaryEntries->second)
+                                                                 : sourceEntries(t, index, records, &order);
+            entries.reserve(source.entries.size());
+            for (const SourceEntry& e : source.entries)
+                entries.push_back(IndexBuildEntry{source.key(e), newLocation[e.record]});
         }
         // Entries taken from a tree, or from the primary key the rows were ordered by,
         // usually come in order already: check in one pass before sorting.

@@ -10,9 +10,11 @@
 
 namespace jet {
 
-// One entry to store: key bytes and the row they index.
+// One entry to store: key bytes and the row they index. The key is a view: the
+// caller keeps the bytes (usually one buffer for all keys of an index) while the
+// builder runs, and sorting moves small entries instead of vectors.
 struct IndexBuildEntry {
-    std::vector<std::uint8_t> key;
+    std::span<const std::uint8_t> key;
     RowPointer row;
 };
 

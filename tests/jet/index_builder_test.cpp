@@ -2,6 +2,7 @@
 // in order, leaves chained, intermediate levels with tails, one depth everywhere.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "jet/index_builder.h"
@@ -14,19 +15,27 @@ using jet::IndexBuildEntry;
 using jet::PageNumber;
 using jet::RowPointer;
 
-std::vector<IndexBuildEntry> makeEntries(std::size_t n, std::size_t keyLength) {
+// Sorted entries whose keys live in `keys` (kept beside them, as the compactor
+// keeps one buffer of keys per index).
+struct Entries {
+    std::vector<std::vector<std::uint8_t>> keys;
     std::vector<IndexBuildEntry> entries;
+};
+
+Entries makeEntries(std::size_t n, std::size_t keyLength) {
+    Entries made;
     for (std::size_t i = 0; i < n; ++i) {
-        IndexBuildEntry e;
-        e.key.assign(keyLength, 0x41);
-        e.key[0] = 0x7F;
+        std::vector<std::uint8_t> key(keyLength, 0x41);
+        key[0] = 0x7F;
         for (std::size_t b = 0; b < 4 && b + 1 < keyLength; ++b)
-            e.key[keyLength - 1 - b] = static_cast<std::uint8_t>(i >> (8 * b));
-        e.row = RowPointer(PageNumber(static_cast<std::uint32_t>(100 + i / 50)), static_cast<std::uint8_t>(i % 50));
-        entries.push_back(std::move(e));
+            key[keyLength - 1 - b] = static_cast<std::uint8_t>(i >> (8 * b));
+        made.keys.push_back(std::move(key));
     }
-    std::sort(entries.begin(), entries.end(), jet::indexEntryLess);
-    return entries;
+    for (std::size_t i = 0; i < n; ++i)
+        made.entries.push_back(IndexBuildEntry{
+            made.keys[i], RowPointer(PageNumber(static_cast<std::uint32_t>(100 + i / 50)), static_cast<std::uint8_t>(i % 50))});
+    std::sort(made.entries.begin(), made.entries.end(), jet::indexEntryLess);
+    return made;
 }
 
 jet::IndexTree buildAndWalk(const jet::IndexPageLayout& layout, const std::vector<IndexBuildEntry>& entries,
@@ -53,7 +62,9 @@ void expectSame(const jet::IndexTree& tree, const std::vector<IndexBuildEntry>& 
     ASSERT_EQ(tree.entries.size(), entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto key = tree.key(tree.entries[i]);
-        EXPECT_EQ(std::vector<std::uint8_t>(key.begin(), key.end()), entries[i].key) << i;
+        EXPECT_EQ(std::vector<std::uint8_t>(key.begin(), key.end()),
+                  std::vector<std::uint8_t>(entries[i].key.begin(), entries[i].key.end()))
+            << i;
         EXPECT_EQ(tree.entries[i].row, entries[i].row) << i;
     }
     for (const auto& f : tree.findings) ADD_FAILURE() << "page " << f.page.value << ": " << f.detail;
@@ -76,17 +87,17 @@ TEST(IndexBuilder, TreesOfEveryDepthReadBackInOrder) {
         const auto layout = jet::IndexPageLayout::forVersion(jet3);
         for (std::size_t n : {1u, 60u, 5000u}) {
             SCOPED_TRACE(std::to_string(n) + (jet3 ? " jet3" : " jet4"));
-            const auto entries = makeEntries(n, 8);
-            const auto tree = buildAndWalk(layout, entries);
-            expectSame(tree, entries);
+            const auto made = makeEntries(n, 8);
+            const auto tree = buildAndWalk(layout, made.entries);
+            expectSame(tree, made.entries);
             for (const auto& p : tree.pages) EXPECT_EQ(p.freeSpace, p.computedFreeSpace);
         }
     }
     // Long keys force three levels of intermediate pages.
     const auto layout = jet::IndexPageLayout::forJet3();
-    const auto entries = makeEntries(3000, 250);
-    const auto tree = buildAndWalk(layout, entries);
-    expectSame(tree, entries);
+    const auto made = makeEntries(3000, 250);
+    const auto tree = buildAndWalk(layout, made.entries);
+    expectSame(tree, made.entries);
     EXPECT_GE(tree.depth, 3u);
     unsigned leafDepth = 0;
     for (const auto& p : tree.pages)
@@ -97,8 +108,8 @@ TEST(IndexBuilder, TreesOfEveryDepthReadBackInOrder) {
 }
 
 TEST(IndexBuilder, RefusesAnEntryLargerThanAPage) {
-    const auto entries = makeEntries(1, 2000);
-    EXPECT_THROW(jet::IndexBuilder(jet::IndexPageLayout::forJet3(), entries), jet::JetError);
+    const auto made = makeEntries(1, 2000);
+    EXPECT_THROW(jet::IndexBuilder(jet::IndexPageLayout::forJet3(), made.entries), jet::JetError);
 }
 
 }  // namespace
