@@ -391,8 +391,8 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
     auto flushSingles = [&](ColumnState& s) {
         if (s.singles->empty()) return;
         if (s.singles->freeSpace() >= layout_.pageSize / 8) s.free.push_back(s.singlesPage);
-        std::vector<std::uint8_t> page = s.singles->take();
-        writePage(s.singlesPage, page);
+        writePage(s.singlesPage, s.singles->finished());
+        s.singles->clear();
     };
 
     if (!columns.empty() && !records.empty()) {
@@ -401,6 +401,10 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
         LongValueReader reader(db_->file(), layout_);
         RowFields fields;
         const std::size_t chunk = layout_.longValueChunkData;
+        // One buffer for every value, one for a chain row, one page: no allocation per value.
+        std::vector<std::uint8_t> value;
+        std::vector<std::uint8_t> rowBytes;
+        DataPageBuilder chainPage(layout_, kLongValueOwner);
         for (std::uint32_t r : order) {
             const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
             decoder.split(rows.row(records[r].data, def.name), fields, where);
@@ -414,7 +418,7 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
                 if (moved.count(old))
                     throw refusal("Dois valores longos da tabela " + def.name + " usam os mesmos dados; repare o banco",
                                   "long value shared by two descriptors", where);
-                const std::vector<std::uint8_t> value = reader.read(f.bytes, where);
+                reader.readInto(f.bytes, where, value);
                 if (kind == 0x40) {
                     if (value.size() > DataPageBuilder::maxRowLength(layout_))
                         throw refusal("Um valor longo da tabela " + def.name + " é maior que uma página",
@@ -429,7 +433,6 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
                     const std::size_t pages = value.empty() ? 1 : (value.size() + chunk - 1) / chunk;
                     const std::uint32_t first = nextPage_;
                     nextPage_ += static_cast<std::uint32_t>(pages);
-                    std::vector<std::uint8_t> rowBytes;
                     for (std::size_t i = 0; i < pages; ++i) {
                         const std::size_t begin = i * chunk;
                         const std::size_t n = std::min(chunk, value.size() - std::min(begin, value.size()));
@@ -439,11 +442,11 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
                         bytes::putU32le(rowBytes, 0, nextChunk.toDescriptor());
                         std::copy(value.begin() + static_cast<std::ptrdiff_t>(begin),
                                   value.begin() + static_cast<std::ptrdiff_t>(begin + n), rowBytes.begin() + 4);
-                        DataPageBuilder page(layout_, kLongValueOwner);
-                        if (i == 0) page.setHeaderWord08(bytes::u32le(f.bytes, 8));
-                        page.add(rowBytes);
+                        chainPage.clear();
+                        if (i == 0) chainPage.setHeaderWord08(bytes::u32le(f.bytes, 8));
+                        chainPage.add(rowBytes);
                         const PageNumber number(first + std::uint32_t(i));
-                        writePage(number, page.take());
+                        writePage(number, chainPage.finished());
                         s.owned.push_back(number);
                     }
                     moved[old] = RowPointer(PageNumber(first), 0);
@@ -512,7 +515,8 @@ void Compactor::copyTable(TableWork& t) {
         auto flush = [&] {
             if (page.empty()) return;
             if (page.freeSpace() >= layout_.pageSize / 8) freePages.push_back(current);
-            writePage(current, page.take());
+            writePage(current, page.finished());
+            page.clear();
         };
         std::vector<std::size_t> longValuePositions;
         for (const LongValueMaps& m : def.longValueMaps)

@@ -51,6 +51,11 @@ void DataPageBuilder::setHeaderWord08(std::uint32_t value) {
     if (!layout_.jet3) bytes::putU32le(page_, 0x08, value);
 }
 
+std::span<const std::uint8_t> DataPageBuilder::finished() {
+    bytes::putU16le(page_, 2, static_cast<std::uint16_t>(freeSpace()));
+    return page_;
+}
+
 std::vector<std::uint8_t> DataPageBuilder::take() {
     bytes::putU16le(page_, 2, static_cast<std::uint16_t>(freeSpace()));
     std::vector<std::uint8_t> out = std::move(page_);

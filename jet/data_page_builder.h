@@ -33,6 +33,10 @@ public:
 
     // The finished page; the builder starts a fresh page with the same owner.
     std::vector<std::uint8_t> take();
+    // The finished page as a view, valid until the next change to the builder;
+    // clear() then starts a fresh page in the same buffer (no allocation per page).
+    std::span<const std::uint8_t> finished();
+    void clear() { reset(); }
 
 private:
     void reset();

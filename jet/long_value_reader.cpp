@@ -1,7 +1,6 @@
 #include "jet/long_value_reader.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "jet/byte_order.h"
 #include "jet/data_page.h"
@@ -33,15 +32,35 @@ std::span<const std::uint8_t> LongValueReader::lvalRow(RowPointer p, PageRef& ho
     return page.row(p.row);
 }
 
+bool LongValueReader::firstVisit(RowPointer p) {
+    const std::uint32_t d = p.toDescriptor();
+    if (visitedMany_.empty()) {
+        if (std::find(visited_.begin(), visited_.end(), d) != visited_.end()) return false;
+        if (visited_.size() < kLinearVisits) {
+            visited_.push_back(d);
+            return true;
+        }
+        visitedMany_.insert(visited_.begin(), visited_.end());
+    }
+    return visitedMany_.insert(d).second;
+}
+
 std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> field, const ErrorLocation& where,
                                                 std::vector<LongValueSegment>* segments) {
-    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
     std::vector<std::uint8_t> out;
+    readInto(field, where, out, segments);
+    return out;
+}
+
+void LongValueReader::readInto(std::span<const std::uint8_t> field, const ErrorLocation& where,
+                               std::vector<std::uint8_t>& out, std::vector<LongValueSegment>* segments) {
+    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
+    out.clear();
     switch (d.kind) {
         case LongValueDescriptor::Kind::Inline: {
             if (d.length > field.size() - 12) throwCorruption("inline long value longer than its field", where);
             out.assign(field.begin() + 12, field.begin() + 12 + d.length);
-            return out;
+            return;
         }
         case LongValueDescriptor::Kind::SingleRow: {
             PageRef holder;
@@ -49,15 +68,16 @@ std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> fi
             if (row.size() < d.length) throwCorruption("long value row shorter than the value", where);
             out.assign(row.begin(), row.begin() + d.length);
             if (segments) segments->push_back({d.pointer, d.length});
-            return out;
+            return;
         }
         case LongValueDescriptor::Kind::Chain: {
             out.reserve(std::min<std::size_t>(d.length, 1u << 24));
-            std::unordered_set<std::uint32_t> seen;
+            visited_.clear();
+            if (!visitedMany_.empty()) visitedMany_.clear();
             RowPointer p = d.pointer;
             while (out.size() < d.length) {
                 if (p.isNull()) throwCorruption("long value chain ends before its length", where);
-                if (!seen.insert(p.toDescriptor()).second) throwCorruption("long value chain forms a cycle", where);
+                if (!firstVisit(p)) throwCorruption("long value chain forms a cycle", where);
                 PageRef holder;
                 const auto row = lvalRow(p, holder, where);
                 if (row.size() < 4) throwCorruption("long value chain row shorter than its pointer", where);
@@ -66,7 +86,7 @@ std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> fi
                 if (segments) segments->push_back({p, take});
                 p = RowPointer::fromDescriptor(bytes::u32le(row, 0));
             }
-            return out;
+            return;
         }
         case LongValueDescriptor::Kind::Invalid: break;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/format_layout.h"
@@ -37,12 +38,24 @@ public:
     // The value's bytes; `segments`, when given, receives the LVAL rows visited.
     std::vector<std::uint8_t> read(std::span<const std::uint8_t> field, const ErrorLocation& where,
                                    std::vector<LongValueSegment>* segments = nullptr);
+    // The same bytes into `out` (replacing what it held), for callers that read many
+    // values into one buffer instead of allocating one per value.
+    void readInto(std::span<const std::uint8_t> field, const ErrorLocation& where, std::vector<std::uint8_t>& out,
+                  std::vector<LongValueSegment>* segments = nullptr);
 
 private:
+    static constexpr std::size_t kLinearVisits = 64;
+
     std::span<const std::uint8_t> lvalRow(RowPointer p, PageRef& holder, const ErrorLocation& where);
+    // False when the chain reached this row before (a cycle).
+    bool firstVisit(RowPointer p);
 
     PageFile& file_;
     const FormatLayout& layout_;
+    // Rows of the chain being read: a short list searched in turn (most chains are
+    // short), a set once the chain grows long. Kept between reads to reuse memory.
+    std::vector<std::uint32_t> visited_;
+    std::unordered_set<std::uint32_t> visitedMany_;
 };
 
 }  // namespace jet
