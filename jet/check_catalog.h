@@ -15,6 +15,7 @@ public:
 private:
     void checkEntries();
     void checkAccessControl();
+    void checkNavigationPane();
     void checkComplexColumns();
     void checkProperties();
     void checkQueries();

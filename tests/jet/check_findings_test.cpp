@@ -79,6 +79,23 @@ TEST(CheckFindings, DataPageMarkedFreeInTheGlobalMap) {
     EXPECT_EQ(r.usedPagesMarkedFree, std::vector<std::uint32_t>{t.firstDataPage});
 }
 
+TEST(CheckFindings, NavigationPaneRowsOfDeletedObjectsAreShownAsHarmless) {
+    // Access left rows for a deleted table in three navigation-pane tables of this
+    // file; a file without such rows must show none.
+    const auto r = jet::checkDatabase(jet_test::corpusFile("jet4/testIndexPropertiesV2003.mdb"));
+    EXPECT_FALSE(r.hasDamage());
+    std::vector<std::string> tables;
+    for (const jet::Finding& f : r.findings) {
+        if (f.code != "navpane_dangling_id") continue;
+        EXPECT_EQ(f.kind, FindingClass::StaleStatistic);
+        tables.push_back(f.table);
+    }
+    std::sort(tables.begin(), tables.end());
+    EXPECT_EQ(tables, (std::vector<std::string>{"MSysNavPaneGroupCategories", "MSysNavPaneGroupToObjects",
+                                                "MSysNavPaneObjectIDs"}));
+    EXPECT_EQ(jet::checkDatabase(jet_test::corpusFile("jet4/testV2000.mdb")).count("navpane_dangling_id"), 0u);
+}
+
 TEST(CheckFindings, WrongRowCountIsAStaleStatistic) {
     const std::string name = "jet3/testV1997.mdb";
     auto db = jet::Database::open(jet_test::corpusFile(name));
