@@ -181,6 +181,11 @@ private:
     std::vector<MapSlot> maps_;
     std::uint32_t nextPage_ = 0;
     std::uint64_t rowsCopied_ = 0;
+    // Buffers reused from one index to the next: fresh memory is slow to fault in,
+    // and a large index would otherwise allocate its size several times over.
+    IndexTree walked_;
+    SourceEntries spareEntries_;
+    std::vector<IndexBuildEntry> buildEntries_;
     std::unordered_map<std::string, std::uint64_t> sourceRowCounts_;
 };
 
@@ -253,7 +258,9 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
                                        const std::vector<RowRecord>& records,
                                        const std::vector<std::uint32_t>* order) {
     const TableDefinition& def = *t.definition;
-    SourceEntries result;
+    SourceEntries result = std::move(spareEntries_);
+    result.entries.clear();
+    result.keyBytes.clear();
     std::vector<SourceEntry>& entries = result.entries;
     const ErrorLocation at{.page = index.rootPage.value, .table = def.name, .structure = "índice"};
     if (indexUsesIds(t, index)) {
@@ -304,11 +311,13 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
             return IndexPageData{ref, ref->span()};
         },
         IndexPageLayout::forVersion(layout_.jet3), db_->pageCount());
-    IndexTree tree = walker.walk(index.rootPage, def.tdefPage);
+    walker.walk(index.rootPage, def.tdefPage, walked_);
     std::vector<bool> seen(records.size(), false);
-    entries.reserve(tree.entries.size());
-    for (const IndexTreeEntry& e : tree.entries) {
-        const std::uint32_t r = findRecord(records, e.row);
+    entries.reserve(walked_.entries.size());
+    std::uint32_t next = 0;  // entries often follow the rows' order: try the next row before a search
+    for (const IndexTreeEntry& e : walked_.entries) {
+        const std::uint32_t r =
+            next < records.size() && records[next].location == e.row ? next : findRecord(records, e.row);
         if (r == UINT32_MAX)
             throw refusal("Um índice da tabela " + def.name + " aponta para uma linha que não existe; repare o banco",
                           "index entry points to no live row", ErrorLocation{.page = e.leaf.value, .table = def.name,
@@ -318,10 +327,12 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
                           "index lists a row twice", ErrorLocation{.page = e.leaf.value, .table = def.name,
                                                                    .structure = "índice"});
         seen[r] = true;
+        next = r + 1;
         entries.push_back(SourceEntry{e.keyOffset, e.keyLength, r});
     }
-    // The tree's entries index into its key buffer: take it over as it is.
-    result.keyBytes = std::move(tree.keyBytes);
+    // The tree's entries index into its key buffer: take it over as it is (the
+    // walker gets the spare buffer for its next walk).
+    std::swap(result.keyBytes, walked_.keyBytes);
     if (!index.ignoresNulls() && entries.size() != records.size())
         throw refusal("Um índice da tabela " + def.name + " não lista todas as linhas; repare o banco",
                       "index has " + std::to_string(entries.size()) + " entries for " +
@@ -581,7 +592,8 @@ void Compactor::copyTable(TableWork& t) {
     for (std::size_t i = 0; i < def.physicalIndexes.size(); ++i) {
         const PhysicalIndex& index = def.physicalIndexes[i];
         SourceEntries source;  // holds the keys the build entries refer to
-        std::vector<IndexBuildEntry> entries;
+        std::vector<IndexBuildEntry>& entries = buildEntries_;
+        entries.clear();
         if (!records.empty()) {
             source = primaryEntries && primaryEntries->first == i ? std::move(primaryEntries->second)
                                                                  : sourceEntries(t, index, records, &order);
@@ -605,6 +617,9 @@ void Compactor::copyTable(TableWork& t) {
         for (std::uint32_t p = first.value; p < nextPage_; ++p) pages.push_back(PageNumber(p));
         t.indexMaps.push_back(addMap(std::move(pages)));
         t.writer->setIndexStatistics(i, distinct);
+        if (source.keyBytes.capacity() + source.entries.capacity() >
+            spareEntries_.keyBytes.capacity() + spareEntries_.entries.capacity())
+            spareEntries_ = std::move(source);
     }
 
     t.writer->setRowCount(static_cast<std::uint32_t>(records.size()));
