@@ -35,11 +35,13 @@ OutputFile::OutputFile(const std::string& path, std::size_t pageSize, std::uint3
 }
 
 OutputFile::~OutputFile() {
+    waitForFlush();
     if (!committed_) discard();
     else if (fd_ >= 0) ::close(fd_);
 }
 
 void OutputFile::discard() {
+    waitForFlush();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -54,7 +56,8 @@ void OutputFile::writePage(PageNumber number, std::span<const std::uint8_t> page
     if (page.size() != pageSize_)
         throw JetError(ErrorKind::InvalidArgument, "Erro interno ao gravar uma página",
                        "writePage: page of " + std::to_string(page.size()) + " bytes");
-    if (fd_ < 0) throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "writePage after close");
+    if (fd_ < 0 || flusher_.joinable())
+        throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "writePage after close");
     std::uint8_t* slot = nullptr;
     const std::size_t windowPages = held_.size();
     // A page behind the window (reserved early, filled late) is written on its own.
@@ -104,22 +107,45 @@ void OutputFile::writeWindow() {
         }
         std::size_t end = i;
         while (end < held_.size() && held_[end]) held_[end++] = false;
-        writeAt((std::uint64_t{windowFirst_} + i) * pageSize_, window_.data() + i * pageSize_, (end - i) * pageSize_);
+        const std::uint64_t offset = (std::uint64_t{windowFirst_} + i) * pageSize_;
+        const std::size_t size = (end - i) * pageSize_;
+        writeAt(offset, window_.data() + i * pageSize_, size);
+        // Start writing these pages to the disk now, while the compaction goes on,
+        // so the final fsync has little left to wait for. Only a hint: errors show
+        // up in fsync.
+        ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
         i = end;
     }
 }
 
 void OutputFile::finish(std::uint32_t pageCount) {
-    if (fd_ < 0) throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "finish after close");
+    if (fd_ < 0 || flusher_.joinable())
+        throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "finish after close");
     writeWindow();
     std::vector<std::uint8_t>().swap(window_);
     std::vector<bool>().swap(held_);
     if (::ftruncate(fd_, static_cast<off_t>(std::uint64_t{pageCount} * pageSize_)) != 0)
         throwWriteError(path_, "ftruncate", errno);
-    if (::fsync(fd_) != 0) throwWriteError(path_, "fsync", errno);
+    // The data reaches the disk while the caller reads the file back; commit() waits.
+    flushError_ = 0;
+    flusher_ = std::thread([this] {
+        if (::fsync(fd_) != 0) flushError_ = errno;
+    });
+}
+
+void OutputFile::waitForFlush() {
+    if (flusher_.joinable()) flusher_.join();
+}
+
+void OutputFile::commit() {
+    if (fd_ < 0 || !flusher_.joinable())
+        throw JetError(ErrorKind::InvalidArgument, "Erro interno ao gravar o arquivo " + path_, "commit before finish");
+    waitForFlush();
+    if (flushError_ != 0) throwWriteError(path_, "fsync", flushError_);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throwWriteError(path_, "close", errno);
+    committed_ = true;
 }
 
 }  // namespace jet

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jet/page_number.h"
@@ -33,11 +34,14 @@ public:
     // writes it out.
     void writePage(PageNumber number, std::span<const std::uint8_t> page);
 
-    // Writes the gathered pages, sets the final length, flushes the data to the
-    // disk and closes the file.
+    // Writes the gathered pages and sets the final length; the flush to the disk
+    // starts in the background (the file can be read back meanwhile). No page is
+    // written after this.
     void finish(std::uint32_t pageCount);
-    // Keeps the file: after this the destructor no longer removes it.
-    void commit() { committed_ = true; }
+    // Waits until the data is on the disk, closes the file and keeps it: after
+    // this the destructor no longer removes it. Throws JetError(Io) when the flush
+    // or the close failed (the file is then removed by discard or the destructor).
+    void commit();
     // Closes and removes the file now (idempotent).
     void discard();
 
@@ -46,6 +50,7 @@ private:
 
     void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
     void writeWindow();
+    void waitForFlush();
 
     std::string path_;
     std::size_t pageSize_;
@@ -56,6 +61,8 @@ private:
     std::vector<std::uint8_t> window_;  // pages windowFirst_, windowFirst_ + 1, ...
     std::vector<bool> held_;            // which pages of the window were written
     std::uint32_t windowFirst_ = 0;
+    std::thread flusher_;  // runs fsync after finish()
+    int flushError_ = 0;   // its errno; read only after joining it
 };
 
 }  // namespace jet
