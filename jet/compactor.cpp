@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -148,9 +147,8 @@ private:
     void copyTable(TableWork& t);
     std::vector<std::uint32_t> outputOrder(TableWork& t, const std::vector<RowRecord>& records,
                                            std::optional<std::pair<std::size_t, SourceEntries>>& primary);
-    SourceEntries sourceEntries(TableWork& t, const PhysicalIndex& index,
-                                           const std::vector<RowRecord>& records,
-                                           const std::vector<std::uint32_t>* order);
+    SourceEntries sourceEntries(TableWork& t, const PhysicalIndex& index, const std::vector<RowRecord>& records,
+                                const std::vector<std::uint32_t>* order);
     bool indexUsesIds(const TableWork& t, const PhysicalIndex& index) const;
     std::uint32_t findRecord(const std::vector<RowRecord>& records, RowPointer location) const;
     void copyLongValues(TableWork& t, const std::vector<RowRecord>& records, const std::vector<std::uint32_t>& order,
@@ -748,10 +746,12 @@ void Compactor::verify(const CompactResult& result) {
             throw refusal("O banco compactado não tem a tabela " + entry.name() + " como o original",
                           "table missing or unreadable in the output");
         std::uint64_t rows = 0;
-        const auto counted = r ? r->liveRowsByTable.find(entry.definition->tdefPage.value)
-                               : std::map<std::uint32_t, std::uint64_t>::const_iterator{};
-        if (r && counted != r->liveRowsByTable.end()) {
-            rows = counted->second;
+        const std::uint64_t* counted = nullptr;
+        if (r)
+            if (auto c = r->liveRowsByTable.find(entry.definition->tdefPage.value); c != r->liveRowsByTable.end())
+                counted = &c->second;
+        if (counted) {
+            rows = *counted;
         } else {
             TableCursor cursor = out->cursor(entry);
             // Without the checker nothing else decodes the values: decode them here.
