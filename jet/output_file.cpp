@@ -35,12 +35,14 @@ OutputFile::OutputFile(const std::string& path, std::size_t pageSize, std::uint3
 }
 
 OutputFile::~OutputFile() {
+    joinWriter();
     waitForFlush();
     if (!committed_) discard();
     else if (fd_ >= 0) ::close(fd_);
 }
 
 void OutputFile::discard() {
+    joinWriter();
     waitForFlush();
     if (fd_ >= 0) {
         ::close(fd_);
@@ -76,6 +78,8 @@ void OutputFile::writePage(PageNumber number, std::span<const std::uint8_t> page
     }
     std::vector<std::uint8_t> alone;
     if (!slot) {
+        // The window being written may hold an older copy of this page: let it land first.
+        waitForWriter();
         alone.resize(pageSize_);
         slot = alone.data();
     }
@@ -85,20 +89,28 @@ void OutputFile::writePage(PageNumber number, std::span<const std::uint8_t> page
     if (!alone.empty()) writeAt(std::uint64_t{number.value} * pageSize_, alone.data(), pageSize_);
 }
 
-void OutputFile::writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+int OutputFile::writeAll(std::uint64_t offset, const std::uint8_t* data, std::size_t size) const noexcept {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
-            throwWriteError(path_, "pwrite", errno);
+            return errno;
         }
         done += static_cast<std::size_t>(n);
     }
+    return 0;
 }
 
-// Writes each run of held pages of the window and empties it.
+void OutputFile::writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+    if (const int err = writeAll(offset, data, size)) throwWriteError(path_, "pwrite", err);
+}
+
+// Hands the held pages of the window, run by run, to a background write and
+// empties the window; the next window fills the buffer of the previous write.
 void OutputFile::writeWindow() {
+    waitForWriter();
+    writingRuns_.clear();
     std::size_t i = 0;
     while (i < held_.size()) {
         if (!held_[i]) {
@@ -107,14 +119,32 @@ void OutputFile::writeWindow() {
         }
         std::size_t end = i;
         while (end < held_.size() && held_[end]) held_[end++] = false;
-        const std::uint64_t offset = (std::uint64_t{windowFirst_} + i) * pageSize_;
-        const std::size_t size = (end - i) * pageSize_;
-        writeAt(offset, window_.data() + i * pageSize_, size);
-        // Start writing these pages to the disk now, while the compaction goes on,
-        // so the final fsync has little left to wait for. Only a hint: errors show
-        // up in fsync.
-        ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+        writingRuns_.push_back(PendingRun{(std::uint64_t{windowFirst_} + i) * pageSize_, i * pageSize_, (end - i) * pageSize_});
         i = end;
+    }
+    if (writingRuns_.empty()) return;
+    std::swap(window_, writing_);
+    writer_ = std::thread([this] {
+        for (const PendingRun& run : writingRuns_) {
+            if ((writeError_ = writeAll(run.offset, writing_.data() + run.from, run.size)) != 0) return;
+            // Start writing these pages to the disk now, while the compaction goes
+            // on, so the final fsync has little left to wait for. Only a hint:
+            // errors show up in fsync.
+            ::sync_file_range(fd_, static_cast<off_t>(run.offset), static_cast<off_t>(run.size),
+                              SYNC_FILE_RANGE_WRITE);
+        }
+    });
+}
+
+void OutputFile::joinWriter() noexcept {
+    if (writer_.joinable()) writer_.join();
+}
+
+void OutputFile::waitForWriter() {
+    joinWriter();
+    if (const int err = writeError_) {
+        writeError_ = 0;
+        throwWriteError(path_, "pwrite", err);
     }
 }
 
@@ -122,7 +152,9 @@ void OutputFile::finish(std::uint32_t pageCount) {
     if (fd_ < 0 || flusher_.joinable())
         throw JetError(ErrorKind::Io, "O arquivo " + path_ + " já foi fechado", "finish after close");
     writeWindow();
+    waitForWriter();
     std::vector<std::uint8_t>().swap(window_);
+    std::vector<std::uint8_t>().swap(writing_);
     std::vector<bool>().swap(held_);
     if (::ftruncate(fd_, static_cast<off_t>(std::uint64_t{pageCount} * pageSize_)) != 0)
         throwWriteError(path_, "ftruncate", errno);

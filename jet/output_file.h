@@ -17,6 +17,7 @@ namespace jet {
 // Pages go to the disk in large chunks: a window of consecutive page numbers is
 // kept in memory and written out, run by run, when a page beyond it arrives or
 // the file is finished; a compaction writes almost every page in file order.
+// The write of a full window runs in the background while the next one fills.
 class OutputFile {
 public:
     // Throws JetError(Io) when the file cannot be created (it exists already, no
@@ -48,8 +49,18 @@ public:
 private:
     static constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
 
+    // A run of consecutive pages of the window being written.
+    struct PendingRun {
+        std::uint64_t offset = 0;  // in the file
+        std::size_t from = 0;      // in writing_
+        std::size_t size = 0;
+    };
+
+    int writeAll(std::uint64_t offset, const std::uint8_t* data, std::size_t size) const noexcept;  // errno or 0
     void writeAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
     void writeWindow();
+    void joinWriter() noexcept;
+    void waitForWriter();  // joins the background write and reports its error
     void waitForFlush();
 
     std::string path_;
@@ -61,6 +72,11 @@ private:
     std::vector<std::uint8_t> window_;  // pages windowFirst_, windowFirst_ + 1, ...
     std::vector<bool> held_;            // which pages of the window were written
     std::uint32_t windowFirst_ = 0;
+    // The previous window, written out by writer_ while the next one fills.
+    std::vector<std::uint8_t> writing_;
+    std::vector<PendingRun> writingRuns_;
+    std::thread writer_;
+    int writeError_ = 0;   // the write's errno; read only after joining writer_
     std::thread flusher_;  // runs fsync after finish()
     int flushError_ = 0;   // its errno; read only after joining it
 };
