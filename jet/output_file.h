@@ -47,7 +47,7 @@ public:
     void discard();
 
 private:
-    static constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
+    static constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 
     // A run of consecutive pages of the window being written.
     struct PendingRun {
