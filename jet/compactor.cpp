@@ -298,9 +298,11 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
             columnPositions.push_back(static_cast<std::size_t>(col - def.columns.data()));
         }
         std::vector<Value> values(columnPositions.size());
+        ErrorLocation where{.table = def.name};  // one copy of the name, not one a row
         for (std::size_t k = 0; k < records.size(); ++k) {
             const std::uint32_t r = order ? (*order)[k] : static_cast<std::uint32_t>(k);
-            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            where.page = records[r].data.page.value;
+            where.row = records[r].data.row;
             decoder.split(rows.row(records[r].data, def.name), fields, where);
             bool allNull = true;
             for (std::size_t i = 0; i < columnPositions.size(); ++i) {
@@ -439,8 +441,10 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
         std::vector<std::uint8_t> value;
         std::vector<std::uint8_t> rowBytes;
         DataPageBuilder chainPage(layout_, kLongValueOwner);
+        ErrorLocation where{.table = def.name};  // one copy of the name, not one a row
         for (std::uint32_t r : order) {
-            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            where.page = records[r].data.page.value;
+            where.row = records[r].data.row;
             decoder.split(rows.row(records[r].data, def.name), fields, where);
             for (ColumnState& s : columns) {
                 if (s.position >= fields.fields.size()) continue;
@@ -566,8 +570,10 @@ void Compactor::copyTable(TableWork& t) {
         RowFields fields;
         std::vector<std::uint8_t> raw;
         std::uint64_t done = 0;
+        ErrorLocation where{.table = def.name};  // one copy of the name, not one a row
         for (std::uint32_t r : order) {
-            const ErrorLocation where{.page = records[r].data.page.value, .row = records[r].data.row, .table = def.name};
+            where.page = records[r].data.page.value;
+            where.row = records[r].data.row;
             const std::span<const std::uint8_t> source = rows.row(records[r].data, def.name);
             raw.assign(source.begin(), source.end());
             if (patch) {

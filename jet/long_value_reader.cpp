@@ -19,16 +19,21 @@ LongValueDescriptor LongValueDescriptor::parse(std::span<const std::uint8_t> fie
 }
 
 std::span<const std::uint8_t> LongValueReader::lvalRow(RowPointer p, PageRef& holder, const ErrorLocation& where) {
-    ErrorLocation at = where;
-    at.page = p.page.value;
-    at.row = p.row;
-    at.structure = "valor longo";
+    // The location of the LVAL row is put together only for an error: this runs
+    // for every row of every long value.
+    auto fail = [&](const std::string& detail) {
+        ErrorLocation at = where;
+        at.page = p.page.value;
+        at.row = p.row;
+        at.structure = "valor longo";
+        throwCorruption(detail, at);
+    };
     if (p.page.isNull() || p.page.value >= file_.pageCount())
-        throwCorruption("long value pointer to page " + std::to_string(p.page.value), at);
+        fail("long value pointer to page " + std::to_string(p.page.value));
     holder = file_.page(p.page);
-    if (holder->bytes[0] != 0x01) throwCorruption("long value pointer to a page that is not a data page", at);
+    if (holder->bytes[0] != 0x01) fail("long value pointer to a page that is not a data page");
     DataPage page(holder, layout_);
-    if (p.row >= page.rowCount()) throwCorruption("long value pointer to a missing row", at);
+    if (p.row >= page.rowCount()) fail("long value pointer to a missing row");
     return page.row(p.row);
 }
 
