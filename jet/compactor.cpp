@@ -437,9 +437,8 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
         LongValueReader reader(db_->file(), layout_);
         RowFields fields;
         const std::size_t chunk = layout_.longValueChunkData;
-        // One buffer for every value, one for a chain row, one page: no allocation per value.
+        // One buffer for every single-row value, one page for chains: no allocation per value.
         std::vector<std::uint8_t> value;
-        std::vector<std::uint8_t> rowBytes;
         DataPageBuilder chainPage(layout_, kLongValueOwner);
         ErrorLocation where{.table = def.name};  // one copy of the name, not one a row
         for (std::uint32_t r : order) {
@@ -456,8 +455,8 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
                 if (moved.count(old))
                     throw refusal("Dois valores longos da tabela " + def.name + " usam os mesmos dados; repare o banco",
                                   "long value shared by two descriptors", where);
-                reader.readInto(f.bytes, where, value);
                 if (kind == 0x40) {
+                    reader.readInto(f.bytes, where, value);
                     if (value.size() > DataPageBuilder::maxRowLength(layout_))
                         throw refusal("Um valor longo da tabela " + def.name + " é maior que uma página",
                                       "single-row long value too large", where);
@@ -468,27 +467,56 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
                     }
                     moved[old] = RowPointer(s.singlesPage, s.singles->add(value));
                 } else if (kind == 0x00) {
-                    const std::size_t pages = value.empty() ? 1 : (value.size() + chunk - 1) / chunk;
+                    // The chain's rows go straight into full-chunk pages, whatever
+                    // size the source's rows had, without assembling the value.
+                    const std::size_t length = LongValueDescriptor::parse(f.bytes, where).length;
+                    const std::size_t pages = length == 0 ? 1 : (length + chunk - 1) / chunk;
                     const std::uint32_t first = nextPage_;
                     nextPage_ += static_cast<std::uint32_t>(pages);
-                    for (std::size_t i = 0; i < pages; ++i) {
-                        const std::size_t begin = i * chunk;
-                        const std::size_t n = std::min(chunk, value.size() - std::min(begin, value.size()));
-                        rowBytes.assign(4 + n, 0);
-                        const RowPointer nextChunk =
-                            i + 1 < pages ? RowPointer(PageNumber(first + std::uint32_t(i) + 1), 0) : RowPointer();
-                        bytes::putU32le(rowBytes, 0, nextChunk.toDescriptor());
-                        std::copy(value.begin() + static_cast<std::ptrdiff_t>(begin),
-                                  value.begin() + static_cast<std::ptrdiff_t>(begin + n), rowBytes.begin() + 4);
+                    std::size_t i = 0;                 // chunk being filled
+                    std::span<std::uint8_t> chunkData;  // its data bytes on the page
+                    std::size_t filled = 0;
+                    auto startChunk = [&] {
+                        const std::size_t n = std::min(chunk, length - i * chunk);
                         chainPage.clear();
                         if (i == 0) chainPage.setHeaderWord08(bytes::u32le(f.bytes, 8));
-                        chainPage.add(rowBytes);
+                        const std::span<std::uint8_t> row = chainPage.addBlank(4 + n);
+                        const RowPointer nextChunk =
+                            i + 1 < pages ? RowPointer(PageNumber(first + std::uint32_t(i) + 1), 0) : RowPointer();
+                        bytes::putU32le(row, 0, nextChunk.toDescriptor());
+                        chunkData = row.subspan(4);
+                        filled = 0;
+                    };
+                    auto endChunk = [&] {
                         const PageNumber number(first + std::uint32_t(i));
                         writePage(number, chainPage.finished());
                         s.owned.push_back(number);
-                    }
+                    };
+                    startChunk();
+                    reader.forEachPart(f.bytes, where, [&](std::span<const std::uint8_t> piece) {
+                        while (!piece.empty()) {
+                            if (filled == chunkData.size()) {
+                                if (i + 1 >= pages)
+                                    throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
+                                                   "long value longer than its descriptor");
+                                endChunk();
+                                ++i;
+                                startChunk();
+                            }
+                            const std::size_t take = std::min(piece.size(), chunkData.size() - filled);
+                            std::copy(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take),
+                                      chunkData.begin() + static_cast<std::ptrdiff_t>(filled));
+                            filled += take;
+                            piece = piece.subspan(take);
+                        }
+                    });
+                    if (i + 1 != pages || filled != chunkData.size())
+                        throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
+                                       "long value shorter than its descriptor");
+                    endChunk();
                     moved[old] = RowPointer(PageNumber(first), 0);
                 } else {
+                    reader.readInto(f.bytes, where, value);  // reports the descriptor's flags
                     throw refusal("Um valor longo da tabela " + def.name + " tem um descritor inválido",
                                   "long value descriptor of kind 0xC0", where);
                 }

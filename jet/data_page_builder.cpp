@@ -35,16 +35,21 @@ std::size_t DataPageBuilder::freeSpace() const {
 }
 
 std::uint8_t DataPageBuilder::add(std::span<const std::uint8_t> row) {
-    if (!fits(row.size()))
+    const std::span<std::uint8_t> to = addBlank(row.size());
+    std::copy(row.begin(), row.end(), to.begin());
+    return static_cast<std::uint8_t>(rowCount_ - 1);
+}
+
+std::span<std::uint8_t> DataPageBuilder::addBlank(std::size_t length) {
+    if (!fits(length))
         throw JetError(ErrorKind::InvalidArgument, "Erro interno ao montar uma página de dados",
-                       "row of " + std::to_string(row.size()) + " bytes does not fit the page");
-    top_ -= row.size();
-    std::copy(row.begin(), row.end(), page_.begin() + static_cast<std::ptrdiff_t>(top_));
+                       "row of " + std::to_string(length) + " bytes does not fit the page");
+    top_ -= length;
     bytes::putU16le(page_, layout_.dataRowTable + 2 * rowCount_, static_cast<std::uint16_t>(top_));
     ++rowCount_;
     bytes::putU16le(page_, layout_.dataRowCount, static_cast<std::uint16_t>(rowCount_));
     bytes::putU16le(page_, 2, static_cast<std::uint16_t>(freeSpace()));
-    return static_cast<std::uint8_t>(rowCount_ - 1);
+    return std::span<std::uint8_t>(page_).subspan(top_, length);
 }
 
 void DataPageBuilder::setHeaderWord08(std::uint32_t value) {

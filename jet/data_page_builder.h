@@ -23,6 +23,9 @@ public:
     static std::size_t maxRowLength(const FormatLayout& layout);
     // Adds the row and returns its row number; throws when it does not fit.
     std::uint8_t add(std::span<const std::uint8_t> row);
+    // Adds a zero-filled row of `length` bytes (its number is rowCount() - 1) and
+    // returns its bytes for the caller to fill before the page is finished.
+    std::span<std::uint8_t> addBlank(std::size_t length);
 
     std::size_t rowCount() const { return rowCount_; }
     bool empty() const { return rowCount_ == 0; }

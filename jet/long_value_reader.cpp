@@ -59,35 +59,48 @@ std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> fi
 
 void LongValueReader::readInto(std::span<const std::uint8_t> field, const ErrorLocation& where,
                                std::vector<std::uint8_t>& out, std::vector<LongValueSegment>* segments) {
-    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
     out.clear();
+    forEachPart(
+        field, where,
+        [&out](std::span<const std::uint8_t> piece) {
+            if (out.empty()) out.reserve(piece.size());
+            out.insert(out.end(), piece.begin(), piece.end());
+        },
+        segments);
+}
+
+void LongValueReader::forEachPart(std::span<const std::uint8_t> field, const ErrorLocation& where,
+                                  const std::function<void(std::span<const std::uint8_t>)>& part,
+                                  std::vector<LongValueSegment>* segments) {
+    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
     switch (d.kind) {
         case LongValueDescriptor::Kind::Inline: {
             if (d.length > field.size() - 12) throwCorruption("inline long value longer than its field", where);
-            out.assign(field.begin() + 12, field.begin() + 12 + d.length);
+            part(field.subspan(12, d.length));
             return;
         }
         case LongValueDescriptor::Kind::SingleRow: {
             PageRef holder;
             const auto row = lvalRow(d.pointer, holder, where);
             if (row.size() < d.length) throwCorruption("long value row shorter than the value", where);
-            out.assign(row.begin(), row.begin() + d.length);
+            part(row.first(d.length));
             if (segments) segments->push_back({d.pointer, d.length});
             return;
         }
         case LongValueDescriptor::Kind::Chain: {
-            out.reserve(std::min<std::size_t>(d.length, 1u << 24));
             visited_.clear();
             if (!visitedMany_.empty()) visitedMany_.clear();
+            std::size_t done = 0;
             RowPointer p = d.pointer;
-            while (out.size() < d.length) {
+            while (done < d.length) {
                 if (p.isNull()) throwCorruption("long value chain ends before its length", where);
                 if (!firstVisit(p)) throwCorruption("long value chain forms a cycle", where);
                 PageRef holder;
                 const auto row = lvalRow(p, holder, where);
                 if (row.size() < 4) throwCorruption("long value chain row shorter than its pointer", where);
-                const std::size_t take = std::min<std::size_t>(row.size() - 4, d.length - out.size());
-                out.insert(out.end(), row.begin() + 4, row.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+                const std::size_t take = std::min<std::size_t>(row.size() - 4, d.length - done);
+                part(row.subspan(4, take));
+                done += take;
                 if (segments) segments->push_back({p, take});
                 p = RowPointer::fromDescriptor(bytes::u32le(row, 0));
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <unordered_set>
 #include <vector>
@@ -42,6 +43,12 @@ public:
     // values into one buffer instead of allocating one per value.
     void readInto(std::span<const std::uint8_t> field, const ErrorLocation& where, std::vector<std::uint8_t>& out,
                   std::vector<LongValueSegment>* segments = nullptr);
+    // The same bytes in the pieces they are stored in (the inline bytes, the one
+    // LVAL row, or each row of a chain), in order, with the same checks; each piece
+    // is valid during its call. For callers that copy a value without assembling it.
+    void forEachPart(std::span<const std::uint8_t> field, const ErrorLocation& where,
+                     const std::function<void(std::span<const std::uint8_t>)>& part,
+                     std::vector<LongValueSegment>* segments = nullptr);
 
 private:
     static constexpr std::size_t kLinearVisits = 64;
