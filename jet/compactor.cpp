@@ -188,11 +188,18 @@ private:
     void writeDefinitions();
     void writeGlobalMap();
     void verify(const CompactResult& result);
+    // The Id a value of an Id column gets. A value naming no table of the source
+    // (a navigation-pane row of a deleted object: Access leaves them) stays as it
+    // is, unless a table of the output now sits on that page: it would then name
+    // that table. It moves instead above every page a Jet file can have (2 GB of
+    // 4 KB pages is 2^19), to a value that still names nothing, one per old value.
     std::optional<PageNumber> mapId(PageNumber old) const {
         auto it = idMap_.find(old.value);
-        if (it == idMap_.end()) return std::nullopt;
-        return PageNumber(it->second);
+        if (it != idMap_.end()) return PageNumber(it->second);
+        if (newIds_.count(old.value)) return PageNumber(kDanglingIdBase + old.value);
+        return std::nullopt;
     }
+    static constexpr std::uint32_t kDanglingIdBase = 0x00F00000u;
     std::size_t addMap(std::vector<PageNumber> pages) {
         maps_.push_back(MapSlot{UsageMapContent{std::move(pages), 0}, {}});
         return maps_.size() - 1;
@@ -207,6 +214,7 @@ private:
     std::unique_ptr<OutputFile> out_;
     std::vector<TableWork> tables_;
     std::unordered_map<std::uint32_t, std::uint32_t> idMap_;  // old table Id -> new
+    std::unordered_set<std::uint32_t> newIds_;                // every new table Id
     std::vector<MapSlot> maps_;
     std::uint32_t nextPage_ = 0;
     std::uint64_t rowsCopied_ = 0;
@@ -263,6 +271,7 @@ void Compactor::assignDefinitionPages() {
         const std::size_t count = t.writer->pageCount();
         while (t.newPages.size() < count) t.newPages.push_back(PageNumber(nextPage_++));
         idMap_[t.oldId.value] = t.newId().value;
+        newIds_.insert(t.newId().value);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -63,8 +64,13 @@ inline bool isIdColumn(const std::string& table, const std::string& column) {
 
 // Every row of a table as one line of canonical values (columns by number), with
 // Id columns passed through `idMap`; sorted, since compaction may reorder rows.
+// An Id naming no table of `db` (a navigation-pane row of a deleted object) reads
+// "dangling": its value may change, but it must keep naming no table.
 inline std::vector<std::string> tableRows(jet::Database& db, const jet::TableEntry& table,
                                           const std::map<std::int32_t, std::int32_t>& idMap) {
+    constexpr std::int32_t kFirstContainerId = 0x0F000000;
+    std::set<std::int32_t> tableIds;
+    for (const jet::TableEntry& t : db.tables()) tableIds.insert(t.catalog.id);
     std::vector<std::string> rows;
     std::vector<jet::Value> values;
     const auto byNumber = table.definition->columnsByNumber();
@@ -75,12 +81,14 @@ inline std::vector<std::string> tableRows(jet::Database& db, const jet::TableEnt
         for (const jet::Column* col : byNumber) {
             const std::size_t i = static_cast<std::size_t>(col - table.definition->columns.data());
             jet::Value v = values[i];
+            bool dangling = false;
             if (isIdColumn(table.name(), col->name))
                 if (auto* id = std::get_if<std::int32_t>(&v)) {
+                    dangling = *id > 0 && *id < kFirstContainerId && !tableIds.count(*id);
                     auto it = idMap.find(*id);
                     if (it != idMap.end()) v = it->second;
                 }
-            line += jet::isNull(v) ? std::string("\\N") : jet::canonicalText(v);
+            line += dangling ? std::string("dangling") : jet::isNull(v) ? std::string("\\N") : jet::canonicalText(v);
             line += '\t';
         }
         rows.push_back(std::move(line));
