@@ -15,6 +15,7 @@ std::string lowerAscii(std::string s) {
 }
 
 constexpr std::int32_t kRootId = 0x0F000000;
+constexpr std::int64_t kNoIgnoredId = std::int64_t{1} << 40;  // no Long column holds it
 
 bool isCoreSystemTable(const std::string& name) {
     return name == "MSysObjects" || name == "MSysACEs" || name == "MSysQueries" || name == "MSysRelationships";
@@ -39,29 +40,35 @@ void CatalogChecker::run() {
     checkRelationships();
 }
 
+std::size_t CatalogChecker::rowsNamingNoObject(const std::string& tableName, const std::string& columnName,
+                                               const std::set<std::int32_t>& known, std::int64_t ignored) {
+    Database& db = ctx_.db();
+    const TableEntry* table = db.findTable(tableName);
+    if (!table || !table->definition) return 0;
+    const Column* column = table->definition->findColumn(columnName);
+    if (!column) return 0;
+    std::size_t count = 0;
+    try {
+        TableCursor cur = db.cursor(*table);
+        while (cur.next()) {
+            const auto id = asInteger(cur.value(column->blockIndex));
+            if (id && *id != ignored && !known.count(static_cast<std::int32_t>(*id))) ++count;
+        }
+    } catch (const JetError&) {
+        // Row damage in the table was already reported by its table check.
+    }
+    return count;
+}
+
 // MSysQueries rows of a query that no longer exists are dead weight, not damage.
 void CatalogChecker::checkQueries() {
-    Database& db = ctx_.db();
-    const TableEntry* queries = db.findTable("MSysQueries");
-    if (!queries || !queries->definition) return;
-    const Column* objectId = queries->definition->findColumn("ObjectId");
-    if (!objectId) return;
     std::set<std::int32_t> queryIds;
-    for (const CatalogEntry& e : db.catalog())
+    for (const CatalogEntry& e : ctx_.db().catalog())
         if (e.type == object_type::Query) queryIds.insert(e.id);
-    try {
-        TableCursor cur = db.cursor(*queries);
-        std::size_t orphans = 0;
-        while (cur.next()) {
-            const auto id = asInteger(cur.value(objectId->blockIndex));
-            if (id && !queryIds.count(static_cast<std::int32_t>(*id))) ++orphans;
-        }
-        if (orphans > 0)
-            ctx_.add(FindingClass::SpaceLeak, "query_rows_orphan",
-                     std::to_string(orphans) + " linhas de MSysQueries pertencem a consultas que não existem mais",
-                     std::nullopt, "MSysQueries");
-    } catch (const JetError&) {
-    }
+    if (const std::size_t orphans = rowsNamingNoObject("MSysQueries", "ObjectId", queryIds, kNoIgnoredId))
+        ctx_.add(FindingClass::SpaceLeak, "query_rows_orphan",
+                 std::to_string(orphans) + " linhas de MSysQueries pertencem a consultas que não existem mais",
+                 std::nullopt, "MSysQueries");
 }
 
 // Relationships name their tables and columns; both must exist (linked tables have
@@ -136,36 +143,20 @@ void CatalogChecker::checkEntries() {
 }
 
 void CatalogChecker::checkAccessControl() {
-    Database& db = ctx_.db();
-    const TableEntry* aces = db.findTable("MSysACEs");
-    if (!aces || !aces->definition) return;
-    const Column* objectId = aces->definition->findColumn("ObjectId");
-    if (!objectId) return;
     std::set<std::int32_t> ids;
-    for (const CatalogEntry& e : db.catalog()) ids.insert(e.id);
-    try {
-        TableCursor cur = db.cursor(*aces);
-        std::size_t dangling = 0;
-        while (cur.next()) {
-            const auto id = asInteger(cur.value(objectId->blockIndex));
-            if (id && !ids.count(static_cast<std::int32_t>(*id)) && *id != kRootId) ++dangling;
-        }
-        if (dangling > 0)
-            ctx_.add(FindingClass::SpaceLeak, "ace_orphan",
-                     std::to_string(dangling) + " permissões em MSysACEs referem-se a objetos que não existem mais",
-                     std::nullopt, "MSysACEs");
-    } catch (const JetError&) {
-        // Row damage in MSysACEs was already reported by its table check.
-    }
+    for (const CatalogEntry& e : ctx_.db().catalog()) ids.insert(e.id);
+    if (const std::size_t dangling = rowsNamingNoObject("MSysACEs", "ObjectId", ids, kRootId))
+        ctx_.add(FindingClass::SpaceLeak, "ace_orphan",
+                 std::to_string(dangling) + " permissões em MSysACEs referem-se a objetos que não existem mais",
+                 std::nullopt, "MSysACEs");
 }
 
 // The navigation pane's tables keep rows for objects deleted since (Access leaves
 // them): harmless, but worth showing, and a compaction must not let such an Id
 // come to name another object.
 void CatalogChecker::checkNavigationPane() {
-    Database& db = ctx_.db();
     std::set<std::int32_t> ids;
-    for (const CatalogEntry& e : db.catalog()) ids.insert(e.id);
+    for (const CatalogEntry& e : ctx_.db().catalog()) ids.insert(e.id);
     static const std::pair<const char*, const char*> kReferences[] = {
         {"MSysNavPaneObjectIDs", "Id"},
         {"MSysNavPaneGroupToObjects", "ObjectID"},
@@ -173,25 +164,12 @@ void CatalogChecker::checkNavigationPane() {
         {"MSysNavPaneGroupCategories", "SelectedObjectID"},
     };
     for (const auto& [tableName, columnName] : kReferences) {
-        const TableEntry* table = db.findTable(tableName);
-        if (!table || !table->definition) continue;
-        const Column* column = table->definition->findColumn(columnName);
-        if (!column) continue;
-        try {
-            TableCursor cur = db.cursor(*table);
-            std::size_t dangling = 0;
-            while (cur.next()) {
-                const auto id = asInteger(cur.value(column->blockIndex));
-                if (id && *id != 0 && !ids.count(static_cast<std::int32_t>(*id))) ++dangling;
-            }
-            if (dangling > 0)
-                ctx_.add(FindingClass::StaleStatistic, "navpane_dangling_id",
-                         std::to_string(dangling) + " linhas de " + tableName + "." + columnName +
-                             " referem-se a objetos que não existem mais (inofensivo)",
-                         std::nullopt, tableName);
-        } catch (const JetError&) {
-            // Row damage in the table was already reported by its table check.
-        }
+        // 0 is how these columns say "no object".
+        if (const std::size_t dangling = rowsNamingNoObject(tableName, columnName, ids, 0))
+            ctx_.add(FindingClass::StaleStatistic, "navpane_dangling_id",
+                     std::to_string(dangling) + " linhas de " + tableName + "." + columnName +
+                         " referem-se a objetos que não existem mais (inofensivo)",
+                     std::nullopt, tableName);
     }
 }
 

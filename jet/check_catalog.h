@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <set>
+#include <string>
+
 #include "jet/check_context.h"
 
 namespace jet {
@@ -16,6 +20,10 @@ private:
     void checkEntries();
     void checkAccessControl();
     void checkNavigationPane();
+    // Rows of a system table whose Id column names no object of `known` (the value
+    // `ignored` aside); 0 when the table, its column or its rows cannot be read.
+    std::size_t rowsNamingNoObject(const std::string& tableName, const std::string& columnName,
+                                   const std::set<std::int32_t>& known, std::int64_t ignored);
     void checkComplexColumns();
     void checkProperties();
     void checkQueries();
