@@ -612,7 +612,7 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
     // long-value page, a chain must end (no cycle) and carry at least the length.
     std::vector<RowPointer>& segments = chainScratch_;
     segments.clear();
-    std::unordered_set<RowPointer> chainSeen;  // allocates only for long chains
+    chainVisits_.clear();
     {
         const auto what = [&c] { return "valor longo da coluna " + c.name; };
         std::uint64_t carried = 0;
@@ -623,17 +623,7 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
                 damage("long_value_unreadable", what() + ": ponteiro para a página " + pageText(p.page), pn, r);
                 break;
             }
-            // Short chains are searched directly; long ones through a set, so a cycle
-            // costs neither quadratic time nor an allocation per value.
-            constexpr std::size_t kDirectSearch = 16;
-            bool cycle = false;
-            if (segments.size() < kDirectSearch) {
-                cycle = std::find(segments.begin(), segments.end(), p) != segments.end();
-            } else {
-                if (chainSeen.empty()) chainSeen.insert(segments.begin(), segments.end());
-                cycle = !chainSeen.insert(p).second;
-            }
-            if (cycle) {
+            if (!chainVisits_.firstVisit(p)) {
                 damage("long_value_unreadable", what() + ": a cadeia de páginas forma um ciclo", pn, r);
                 break;
             }

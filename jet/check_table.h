@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "jet/chain_visits.h"
 #include "jet/check_context.h"
 #include "jet/index_tree.h"
 #include "jet/key_encoder.h"
@@ -109,6 +110,7 @@ private:
     std::unordered_set<RowPointer> overflowTargets_;
     std::vector<LongValueUse> lvalRowsUsed_;   // sorted by segment once the rows are read
     std::vector<RowPointer> chainScratch_;     // one long value's segments
+    ChainVisits chainVisits_;                  // and its cycle check
     std::vector<LongValuePageFacts> lvPages_;      // sorted by page
     std::vector<LongValueRowFacts> lvRowFacts_;
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk

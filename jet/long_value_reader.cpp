@@ -37,19 +37,6 @@ std::span<const std::uint8_t> LongValueReader::lvalRow(RowPointer p, PageRef& ho
     return page.row(p.row);
 }
 
-bool LongValueReader::firstVisit(RowPointer p) {
-    const std::uint32_t d = p.toDescriptor();
-    if (visitedMany_.empty()) {
-        if (std::find(visited_.begin(), visited_.end(), d) != visited_.end()) return false;
-        if (visited_.size() < kLinearVisits) {
-            visited_.push_back(d);
-            return true;
-        }
-        visitedMany_.insert(visited_.begin(), visited_.end());
-    }
-    return visitedMany_.insert(d).second;
-}
-
 std::vector<std::uint8_t> LongValueReader::read(std::span<const std::uint8_t> field, const ErrorLocation& where,
                                                 std::vector<LongValueSegment>* segments) {
     std::vector<std::uint8_t> out;
@@ -88,13 +75,12 @@ void LongValueReader::forEachPart(std::span<const std::uint8_t> field, const Err
             return;
         }
         case LongValueDescriptor::Kind::Chain: {
-            visited_.clear();
-            if (!visitedMany_.empty()) visitedMany_.clear();
+            visits_.clear();
             std::size_t done = 0;
             RowPointer p = d.pointer;
             while (done < d.length) {
                 if (p.isNull()) throwCorruption("long value chain ends before its length", where);
-                if (!firstVisit(p)) throwCorruption("long value chain forms a cycle", where);
+                if (!visits_.firstVisit(p)) throwCorruption("long value chain forms a cycle", where);
                 PageRef holder;
                 const auto row = lvalRow(p, holder, where);
                 if (row.size() < 4) throwCorruption("long value chain row shorter than its pointer", where);

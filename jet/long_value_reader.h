@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
+#include "jet/chain_visits.h"
 #include "jet/format_layout.h"
 #include "jet/jet_error.h"
 #include "jet/page_file.h"
@@ -51,18 +51,11 @@ public:
                      std::vector<LongValueSegment>* segments = nullptr);
 
 private:
-    static constexpr std::size_t kLinearVisits = 64;
-
     std::span<const std::uint8_t> lvalRow(RowPointer p, PageRef& holder, const ErrorLocation& where);
-    // False when the chain reached this row before (a cycle).
-    bool firstVisit(RowPointer p);
 
     PageFile& file_;
     const FormatLayout& layout_;
-    // Rows of the chain being read: a short list searched in turn (most chains are
-    // short), a set once the chain grows long. Kept between reads to reuse memory.
-    std::vector<std::uint32_t> visited_;
-    std::unordered_set<std::uint32_t> visitedMany_;
+    ChainVisits visits_;  // rows of the chain being read; kept between reads to reuse memory
 };
 
 }  // namespace jet
