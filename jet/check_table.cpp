@@ -519,11 +519,11 @@ void TableChecker::orderRows() {
         std::vector<std::size_t> order(rows_.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rows_[a] < rows_[b]; });
-        std::vector<RowPointer> rows(rows_.size());
+        BulkVector<RowPointer> rows(rows_.size());
         for (std::size_t i = 0; i < order.size(); ++i) rows[i] = rows_[order[i]];
         rows_ = std::move(rows);
         for (IndexState& st : indexes_) {
-            std::vector<ExpectedEntry> expected(st.expected.size());
+            BulkVector<ExpectedEntry> expected(st.expected.size());
             for (std::size_t i = 0; i < order.size(); ++i) expected[i] = st.expected[order[i]];
             st.expected = std::move(expected);
         }

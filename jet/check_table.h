@@ -47,7 +47,7 @@ private:
     struct IndexState {
         std::optional<KeyEncoder> encoder;
         std::vector<std::size_t> columnPositions;  // positions in TableDefinition::columns
-        std::vector<ExpectedEntry> expected;
+        BulkVector<ExpectedEntry> expected;
         std::vector<KeyGap> gaps;
     };
     // What the walks of long values need of one row of a long-value page.
@@ -114,7 +114,7 @@ private:
     std::vector<LongValuePageFacts> lvPages_;      // sorted by page
     std::vector<LongValueRowFacts> lvRowFacts_;
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
-    std::vector<RowPointer> rows_;             // live rows (their first slot), sorted once read
+    BulkVector<RowPointer> rows_;              // live rows (their first slot), sorted once read
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant
     std::unordered_map<std::uint16_t, std::optional<UsageMap>> lvMaps_;
     std::vector<IndexState> indexes_;
@@ -123,7 +123,7 @@ private:
     RowDecoder decoder_;
     IndexTree tree_;  // reused by every index of the table
     std::vector<Value> scratch_;
-    std::vector<std::uint8_t> keyScratch_;
+    ByteArena keyScratch_;
     RowFields fields_;
 };
 

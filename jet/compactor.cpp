@@ -81,8 +81,8 @@ struct SourceEntry {
 };
 
 struct SourceEntries {
-    std::vector<std::uint8_t> keyBytes;
-    std::vector<SourceEntry> entries;
+    ByteArena keyBytes;
+    BulkVector<SourceEntry> entries;
 
     std::span<const std::uint8_t> key(const SourceEntry& e) const {
         return std::span<const std::uint8_t>(keyBytes).subspan(e.keyOffset, e.keyLength);
@@ -292,7 +292,7 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
     SourceEntries result = std::move(spareEntries_);
     result.entries.clear();
     result.keyBytes.clear();
-    std::vector<SourceEntry>& entries = result.entries;
+    BulkVector<SourceEntry>& entries = result.entries;
     const ErrorLocation at{.page = index.rootPage.value, .table = def.name, .structure = "índice"};
     if (indexUsesIds(t, index)) {
         KeyEncoder encoder(def, index, db_->header().version);

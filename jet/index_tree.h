@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/bulk_memory.h"
 #include "jet/index_page.h"
 #include "jet/page_number.h"
 
@@ -56,8 +57,8 @@ struct IndexTreeFinding {
 
 struct IndexTree {
     PageNumber root;
-    std::vector<IndexTreeEntry> entries;   // leaves in tree order
-    std::vector<std::uint8_t> keyBytes;
+    BulkVector<IndexTreeEntry> entries;    // leaves in tree order
+    BulkVector<std::uint8_t> keyBytes;
     std::vector<IndexTreePage> pages;      // every page visited, in visiting order
     std::vector<IndexTreeFinding> findings;
     unsigned depth = 0;                    // levels below the root (0 = the root is a leaf)

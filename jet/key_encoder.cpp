@@ -20,7 +20,7 @@ constexpr std::uint8_t kNullDescending = 0xFF;
 constexpr std::uint8_t kMoreSegments = 0x09;
 constexpr std::size_t kBinarySegment = 8;
 
-using ByteVec = std::vector<std::uint8_t>;
+using ByteVec = ByteArena;
 
 void appendBigEndian(ByteVec& out, std::uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -157,12 +157,14 @@ KeyEncoder::KeyEncoder(const TableDefinition& table, const PhysicalIndex& index,
 
 KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
     KeyEncoding result;
-    result.bytes.reserve(64);
-    result.gap = appendKey(values, result.bytes);
+    ByteArena bytes;
+    bytes.reserve(64);
+    result.gap = appendKey(values, bytes);
+    result.bytes.assign(bytes.begin(), bytes.end());
     return result;
 }
 
-std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::vector<std::uint8_t>& out) const {
+std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteArena& out) const {
     std::optional<KeyGap> gap;
     if (values.size() != columns_.size()) {
         gap = gapOf(0, KeyGapReason::UnexpectedValue,
@@ -277,7 +279,7 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::
                                     "code page " + std::to_string(col.codePage) + " is not supported"), gap;
                     }
                     std::optional<std::uint32_t> unmappable;
-                    const ByteVec cp = utf8ToCp1252(*s, unmappable);
+                    const std::vector<std::uint8_t> cp = utf8ToCp1252(*s, unmappable);
                     if (unmappable) {
                         return fail(KeyGapReason::UnsupportedCharacter, "character outside code page 1252",
                                     *unmappable), gap;

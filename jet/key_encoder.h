@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/bulk_memory.h"
 #include "jet/database_header.h"
 #include "jet/sort_order.h"
 #include "jet/table_definition.h"
@@ -59,7 +60,7 @@ public:
     KeyEncoding encode(std::span<const Value> values) const;
     // The same key appended to `out` (no allocation per key for callers that keep
     // many keys in one buffer). On a gap, `out` may hold a partial key.
-    std::optional<KeyGap> appendKey(std::span<const Value> values, std::vector<std::uint8_t>& out) const;
+    std::optional<KeyGap> appendKey(std::span<const Value> values, ByteArena& out) const;
 
     const std::vector<KeyColumn>& columns() const { return columns_; }
 

@@ -26,13 +26,14 @@ std::uint16_t surrogateInline(std::uint16_t u) {
 
 TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units) {
     TextKey out;
-    out.unsupportedCharacter = appendGeneralText(order, units, out.bytes);
-    if (out.unsupportedCharacter) out.bytes.clear();
+    ByteArena bytes;
+    out.unsupportedCharacter = appendGeneralText(order, units, bytes);
+    if (!out.unsupportedCharacter) out.bytes.assign(bytes.begin(), bytes.end());
     return out;
 }
 
 std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const std::uint16_t> units,
-                                               std::vector<std::uint8_t>& bytes) {
+                                               ByteArena& bytes) {
     std::size_t n = units.size();
     while (n > 0 && units[n - 1] == 0x20) --n;
     if (n > kMaxIndexedCharacters) n = kMaxIndexedCharacters;

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "jet/bulk_memory.h"
 #include "jet/sort_order.h"
 
 namespace jet {
@@ -17,6 +18,6 @@ TextKey encodeGeneralText(SortOrder order, std::span<const std::uint16_t> units)
 // The same appended to `out`; returns the unsupported character, if any (`out` then
 // holds partial bytes the caller must not use).
 std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const std::uint16_t> units,
-                                               std::vector<std::uint8_t>& out);
+                                               ByteArena& out);
 
 }  // namespace jet
