@@ -7,6 +7,7 @@
 #include "jet/column_type.h"
 #include "jet/data_page.h"
 #include "jet/index_tree.h"
+#include "jet/index_tree_prefetch.h"
 #include "jet/long_value_reader.h"
 #include "jet/row_decoder.h"
 
@@ -808,14 +809,16 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
 
     const IndexPageLayout layout = IndexPageLayout::forVersion(ctx_.layout().jet3);
-    PageFile& file = ctx_.file();
-    IndexTreeWalker walker(
-        [&file](PageNumber p) {
-            PageRef ref = file.page(p);
-            return IndexPageData{ref, ref->span()};
-        },
-        layout, file.pageCount(), 16);
-    walker.walk(ix.rootPage, t_.tdefPage, tree_);
+    if (!ctx_.treePrefetch() || !ctx_.treePrefetch()->take(ix.rootPage, t_.tdefPage, tree_)) {
+        PageFile& file = ctx_.file();
+        IndexTreeWalker walker(
+            [&file](PageNumber p) {
+                PageRef ref = file.page(p);
+                return IndexPageData{ref, ref->span()};
+            },
+            layout, file.pageCount(), 16);
+        walker.walk(ix.rootPage, t_.tdefPage, tree_);
+    }
     const IndexTree& tree = tree_;
 
     std::set<std::uint32_t> treePages;

@@ -8,6 +8,7 @@
 #include "jet/check_context.h"
 #include "jet/check_table.h"
 #include "jet/data_page.h"
+#include "jet/index_tree_prefetch.h"
 
 namespace jet {
 
@@ -215,6 +216,27 @@ CheckReport Checker::run() {
     const std::optional<GlobalMap> global = readGlobalMap(ctx, fixed);
 
     // MSysObjects first, then every other table the catalog lists.
+    std::vector<const TableDefinition*> order;
+    {
+        std::set<std::uint32_t> planned;
+        auto plan = [&](const TableDefinition& def) {
+            if (planned.insert(def.tdefPage.value).second) order.push_back(&def);
+        };
+        plan(db_.catalogDefinition());
+        for (const TableEntry& t : db_.tables())
+            if (t.definition) plan(*t.definition);
+    }
+    std::unique_ptr<IndexTreePrefetch> prefetch;
+    if (options_.walkIndexesAhead) {
+        std::vector<IndexTreePrefetch::Walk> walks;
+        for (const TableDefinition* def : order)
+            for (const PhysicalIndex& ix : def->physicalIndexes) walks.push_back({ix.rootPage, def->tdefPage});
+        if (!walks.empty()) {
+            prefetch = std::make_unique<IndexTreePrefetch>(ctx.file(), IndexPageLayout::forVersion(ctx.layout().jet3),
+                                                           std::move(walks));
+            ctx.setTreePrefetch(prefetch.get());
+        }
+    }
     std::set<std::uint32_t> done;
     auto checkOne = [&](const TableDefinition& def) {
         if (!done.insert(def.tdefPage.value).second) return;
@@ -240,6 +262,8 @@ CheckReport Checker::run() {
         }
         checkOne(*t.definition);
     }
+    ctx.setTreePrefetch(nullptr);
+    prefetch.reset();
     try {
         CatalogChecker(ctx).run();
     } catch (const std::exception& e) {

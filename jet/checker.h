@@ -11,6 +11,7 @@ namespace jet {
 struct CheckOptions {
     bool verifyIndexKeys = true;        // rebuild every index key from its row and compare
     std::size_t maxFindingsPerKind = 200;  // further findings of one kind are only counted
+    bool walkIndexesAhead = true;       // index trees are walked on a second thread (same report)
 };
 
 // Walks every structure of an open database and verifies every invariant it can:

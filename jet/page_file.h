@@ -56,6 +56,7 @@ public:
     void configure(std::size_t pageSize, std::uint32_t databaseKey);
 
     std::size_t pageSize() const { return pageSize_; }
+    std::uint32_t databaseKey() const { return databaseKey_; }
     // Whole pages in the file (a trailing partial page is not counted).
     std::uint32_t pageCount() const { return pageCount_; }
 
