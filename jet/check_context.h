@@ -11,7 +11,7 @@
 
 namespace jet {
 
-class IndexTreePrefetch;
+class CheckReadAhead;
 
 // What the parts of one check share: the open database, the page claims, the
 // report being filled, and a cap on findings of one kind (a badly damaged file
@@ -27,9 +27,9 @@ public:
     CheckReport& report() { return report_; }
     // The one claimant of every usage-map host page: many maps share a host page.
     std::uint32_t mapHosts() const { return mapHosts_; }
-    // Index trees walked ahead of the check, if any.
-    IndexTreePrefetch* treePrefetch() { return treePrefetch_; }
-    void setTreePrefetch(IndexTreePrefetch* prefetch) { treePrefetch_ = prefetch; }
+    // Long values and index trees read ahead of the check, if any.
+    CheckReadAhead* readAhead() { return readAhead_; }
+    void setReadAhead(CheckReadAhead* readAhead) { readAhead_ = readAhead; }
 
     void add(Finding f);
     // Shorthands: a finding of class `c` and code `code` at a page (and row).
@@ -51,7 +51,7 @@ private:
     CheckReport& report_;
     PageClaims claims_;
     std::uint32_t mapHosts_;
-    IndexTreePrefetch* treePrefetch_ = nullptr;
+    CheckReadAhead* readAhead_ = nullptr;
     std::size_t maxPerKind_;
     std::map<std::string, std::size_t> perKind_;
     std::map<std::string, FindingClass> classOf_;

@@ -7,7 +7,7 @@
 #include "jet/column_type.h"
 #include "jet/data_page.h"
 #include "jet/index_tree.h"
-#include "jet/index_tree_prefetch.h"
+#include "jet/check_read_ahead.h"
 #include "jet/long_value_reader.h"
 #include "jet/row_decoder.h"
 
@@ -630,16 +630,16 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
             }
             // Pages of the columns' maps were read before the rows; others (or pages
             // with many rows, whose rows are not kept) are read here.
-            const LongValuePageFacts* facts = longValuePageFacts(p.page);
+            const LongValuePageFacts* facts = lvSweep_.find(p.page);
             std::span<const LongValueRowFacts> rows;
             LongValuePageFacts readNow;
             if (facts && facts->rowsKept) {
-                rows = std::span<const LongValueRowFacts>(lvRowFacts_).subspan(facts->firstRow, facts->rowCount);
+                rows = std::span<const LongValueRowFacts>(lvSweep_.rows).subspan(facts->firstRow, facts->rowCount);
             } else {
                 PageRef ref = ctx_.page(p.page, t_.name);
                 if (!ref) break;
                 lvRowScratch_.clear();
-                readNow = longValuePageFactsOf(*ref, lvRowScratch_, 256);
+                readNow = longValuePageFactsOf(*ref, ctx_.layout(), lvRowScratch_, 256);
                 facts = &readNow;
                 rows = lvRowScratch_;
             }
@@ -690,43 +690,6 @@ void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t>
     }
 }
 
-TableChecker::LongValuePageFacts TableChecker::longValuePageFactsOf(const PageBuffer& page,
-                                                                  std::vector<LongValueRowFacts>& rows,
-                                                                  std::size_t keepRows) const {
-    LongValuePageFacts f;
-    f.page = page.number.value;
-    f.lval = page.bytes[0] == 0x01 && bytes::u32le(page.bytes, ctx_.layout().dataOwner) == kLvalOwner;
-    if (!f.lval) return f;
-    try {
-        const DataPage data(std::shared_ptr<const PageBuffer>(std::shared_ptr<const PageBuffer>(), &page),
-                            ctx_.layout());
-        f.readable = true;
-        // Row pointers hold one byte: rows past 255 cannot be referenced.
-        f.rowCount = static_cast<std::uint16_t>(std::min<std::size_t>(data.rowCount(), 256));
-        for (std::uint16_t r = 0; r < data.rowCount(); ++r) {
-            if (data.isDeleted(r)) continue;
-            const unsigned row = r & 0xFFu;  // wraps, as a reference to it would
-            f.live[row / 64] |= std::uint64_t{1} << (row % 64);
-        }
-        if (f.rowCount > keepRows) return f;
-        f.rowsKept = true;
-        f.firstRow = static_cast<std::uint32_t>(rows.size());
-        for (std::uint16_t r = 0; r < f.rowCount; ++r) {
-            LongValueRowFacts& x = rows.emplace_back();
-            try {
-                const std::span<const std::uint8_t> bytes = data.row(r);
-                x.size = static_cast<std::uint32_t>(bytes.size());
-                if (bytes.size() >= 4) x.next = bytes::u32le(bytes, 0);
-            } catch (const JetError&) {
-                x.size = LongValueRowFacts::kUnreadable;
-            }
-        }
-    } catch (const JetError&) {
-        f.readable = false;
-    }
-    return f;
-}
-
 // Every page of the columns' long-value maps, read once in file order (a walk of
 // every value's chain would otherwise read pages in the order the rows point).
 void TableChecker::readLongValuePages() {
@@ -738,18 +701,9 @@ void TableChecker::readLongValuePages() {
     }
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    lvPages_.reserve(pages.size());
+    if (ctx_.readAhead() && ctx_.readAhead()->takeLongValues(t_.tdefPage, pages, lvSweep_)) return;
     // Pages that cannot be read are reported when the map or a value reaches them.
-    ctx_.file().forEachPage(pages, [this](const PageBuffer& page) {
-        const std::size_t keep = lvRowFacts_.size() < kLongValueRowBudget ? 256 : 0;
-        lvPages_.push_back(longValuePageFactsOf(page, lvRowFacts_, keep));
-    });
-}
-
-const TableChecker::LongValuePageFacts* TableChecker::longValuePageFacts(PageNumber p) const {
-    const auto it = std::lower_bound(lvPages_.begin(), lvPages_.end(), p.value,
-                                     [](const LongValuePageFacts& a, std::uint32_t v) { return a.page < v; });
-    return it != lvPages_.end() && it->page == p.value ? &*it : nullptr;
+    lvSweep_.run(ctx_.file(), ctx_.layout(), std::move(pages));
 }
 
 void TableChecker::checkLongValueMaps() {
@@ -773,7 +727,7 @@ void TableChecker::checkLongValueMaps() {
                     ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
                              std::to_string(orphans) + " linhas de valores longos sem referência", p.value, t_.name);
             };
-            if (const LongValuePageFacts* facts = longValuePageFacts(p); facts && facts->lval && facts->readable) {
+            if (const LongValuePageFacts* facts = lvSweep_.find(p); facts && facts->lval && facts->readable) {
                 countOrphans(facts->live);
                 continue;
             }
@@ -787,7 +741,7 @@ void TableChecker::checkLongValueMaps() {
             try {
                 const DataPage page(ref, ctx_.layout());  // throws what the facts only noted
                 lvRowScratch_.clear();
-                countOrphans(longValuePageFactsOf(*ref, lvRowScratch_, 0).live);
+                countOrphans(longValuePageFactsOf(*ref, ctx_.layout(), lvRowScratch_, 0).live);
             } catch (const JetError& e) {
                 damage("data_page_header", e.what(), p.value);
             }
@@ -809,7 +763,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
 
     const IndexPageLayout layout = IndexPageLayout::forVersion(ctx_.layout().jet3);
-    if (!ctx_.treePrefetch() || !ctx_.treePrefetch()->take(ix.rootPage, t_.tdefPage, tree_)) {
+    if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_)) {
         PageFile& file = ctx_.file();
         IndexTreeWalker walker(
             [&file](PageNumber p) {

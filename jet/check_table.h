@@ -12,6 +12,7 @@
 #include "jet/check_context.h"
 #include "jet/index_tree.h"
 #include "jet/key_encoder.h"
+#include "jet/long_value_sweep.h"
 #include "jet/row_decoder.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
@@ -50,25 +51,6 @@ private:
         BulkVector<ExpectedEntry> expected;
         std::vector<KeyGap> gaps;
     };
-    // What the walks of long values need of one row of a long-value page.
-    struct LongValueRowFacts {
-        static constexpr std::uint32_t kUnreadable = 0xFFFFFFFFu;
-        std::uint32_t size = kUnreadable;
-        std::uint32_t next = 0;  // its first four bytes: a chain's next chunk
-    };
-    // What the checks need of one long-value page, read once.
-    struct LongValuePageFacts {
-        std::uint32_t page = 0;
-        bool lval = false;      // a data page owned by long values
-        bool readable = false;  // its header and row table decode
-        bool rowsKept = false;  // its rows are in lvRowFacts_ from firstRow on
-        std::uint16_t rowCount = 0;
-        std::uint32_t firstRow = 0;
-        std::array<std::uint64_t, 4> live{};  // rows not deleted, bit r for row r
-    };
-    // Rows kept at most (8 bytes each); pages past the budget are read again by the
-    // walks, so memory stays bounded on files with many small long values.
-    static constexpr std::size_t kLongValueRowBudget = std::size_t{1} << 20;
     // A long-value row in use, and the row whose value it carries (for messages).
     struct LongValueUse {
         RowPointer segment;
@@ -87,9 +69,6 @@ private:
     void checkLongValue(const Column& column, std::span<const std::uint8_t> field, RowPointer at);
     void checkLongValueMaps();
     void readLongValuePages();
-    LongValuePageFacts longValuePageFactsOf(const PageBuffer& page, std::vector<LongValueRowFacts>& rows,
-                                            std::size_t keepRows) const;
-    const LongValuePageFacts* longValuePageFacts(PageNumber p) const;
     void checkIndex(const PhysicalIndex& index, IndexState& state);
     void orderRows();
     // Position of `row` in rows_, if it is a live row of the table.
@@ -111,8 +90,7 @@ private:
     std::vector<LongValueUse> lvalRowsUsed_;   // sorted by segment once the rows are read
     std::vector<RowPointer> chainScratch_;     // one long value's segments
     ChainVisits chainVisits_;                  // and its cycle check
-    std::vector<LongValuePageFacts> lvPages_;      // sorted by page
-    std::vector<LongValueRowFacts> lvRowFacts_;
+    LongValueSweep lvSweep_;
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
     BulkVector<RowPointer> rows_;              // live rows (their first slot), sorted once read
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant

@@ -8,7 +8,7 @@
 #include "jet/check_context.h"
 #include "jet/check_table.h"
 #include "jet/data_page.h"
-#include "jet/index_tree_prefetch.h"
+#include "jet/check_read_ahead.h"
 
 namespace jet {
 
@@ -226,16 +226,10 @@ CheckReport Checker::run() {
         for (const TableEntry& t : db_.tables())
             if (t.definition) plan(*t.definition);
     }
-    std::unique_ptr<IndexTreePrefetch> prefetch;
-    if (options_.walkIndexesAhead) {
-        std::vector<IndexTreePrefetch::Walk> walks;
-        for (const TableDefinition* def : order)
-            for (const PhysicalIndex& ix : def->physicalIndexes) walks.push_back({ix.rootPage, def->tdefPage});
-        if (!walks.empty()) {
-            prefetch = std::make_unique<IndexTreePrefetch>(ctx.file(), IndexPageLayout::forVersion(ctx.layout().jet3),
-                                                           std::move(walks));
-            ctx.setTreePrefetch(prefetch.get());
-        }
+    std::unique_ptr<CheckReadAhead> readAhead;
+    if (options_.readAhead) {
+        readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order);
+        ctx.setReadAhead(readAhead.get());
     }
     std::set<std::uint32_t> done;
     auto checkOne = [&](const TableDefinition& def) {
@@ -262,8 +256,8 @@ CheckReport Checker::run() {
         }
         checkOne(*t.definition);
     }
-    ctx.setTreePrefetch(nullptr);
-    prefetch.reset();
+    ctx.setReadAhead(nullptr);
+    readAhead.reset();
     try {
         CatalogChecker(ctx).run();
     } catch (const std::exception& e) {

@@ -11,7 +11,7 @@ namespace jet {
 struct CheckOptions {
     bool verifyIndexKeys = true;        // rebuild every index key from its row and compare
     std::size_t maxFindingsPerKind = 200;  // further findings of one kind are only counted
-    bool walkIndexesAhead = true;       // index trees are walked on a second thread (same report)
+    bool readAhead = true;              // long values and index trees are read on a second thread (same report)
 };
 
 // Walks every structure of an open database and verifies every invariant it can:

@@ -3,8 +3,8 @@
 // report damage or give a clean read error, never crash, hang or read out of bounds
 // (these tests run under ASan/UBSan), and it must flag at least as many damaged
 // copies as it did when the floors below were measured. Every copy is checked
-// twice, with the index trees walked on a second thread and without, and both
-// reports must list the same findings in the same order.
+// twice, with long values and index trees read ahead on a second thread and
+// without, and both reports must list the same findings in the same order.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,7 +31,7 @@ Outcome checkCopy(const std::filesystem::path& path) {
     try {
         const jet::CheckReport r = jet::checkDatabase(path.string());
         jet::CheckOptions inline_;
-        inline_.walkIndexesAhead = false;
+        inline_.readAhead = false;
         const jet::CheckReport same = jet::checkDatabase(path.string(), inline_);
         EXPECT_EQ(describedFindings(r), describedFindings(same)) << path;
         EXPECT_EQ(r.indexesChecked, same.indexesChecked) << path;
