@@ -14,7 +14,7 @@ namespace jet {
 // kBulkThreshold bytes and more are mapped on their own and asked for as
 // transparent huge pages (one fault per 2 MiB where the kernel has them); smaller
 // ones come from the ordinary heap.
-inline constexpr std::size_t kBulkThreshold = std::size_t{256} << 10;
+inline constexpr std::size_t kBulkThreshold = std::size_t{1} << 20;
 
 // Throws std::bad_alloc when the memory cannot be had.
 void* allocateBulk(std::size_t bytes);

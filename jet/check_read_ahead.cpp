@@ -39,8 +39,8 @@ bool CheckReadAhead::full() const {
 }
 
 void CheckReadAhead::keepSpare(Result&& r) {
-    // Two spares serve the reads; more would only hold memory.
-    if (spare_.size() < 2) spare_.push_back(std::move(r));
+    // One spare serves the reads; more would only hold memory.
+    if (spare_.empty()) spare_.push_back(std::move(r));
 }
 
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
@@ -76,7 +76,9 @@ void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t d
     std::unique_ptr<PageFile> file;
     std::exception_ptr openError;
     try {
-        file = std::make_unique<PageFile>(path);
+        // Tree pages are visited once and long-value pages are swept uncached: a
+        // small cache serves the runs being read.
+        file = std::make_unique<PageFile>(path, 2 * PageFile::kMaxRun);
         file->configure(pageSize, databaseKey);
     } catch (...) {
         openError = std::current_exception();

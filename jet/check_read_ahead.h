@@ -31,7 +31,7 @@ public:
     // again. The tables must outlive this object. At most `ahead` results wait to
     // be taken, and no more than fill `readyBytes` (one always may).
     CheckReadAhead(const PageFile& file, const FormatLayout& layout, std::vector<const TableDefinition*> tables,
-                   std::size_t ahead = 16, std::size_t readyBytes = std::size_t{32} << 20);
+                   std::size_t ahead = 16, std::size_t readyBytes = std::size_t{8} << 20);
     ~CheckReadAhead();
     CheckReadAhead(const CheckReadAhead&) = delete;
     CheckReadAhead& operator=(const CheckReadAhead&) = delete;

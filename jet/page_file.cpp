@@ -32,7 +32,7 @@ PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
     return PageRef(owned, &owned->page);
 }
 
-PageFile::PageFile(const std::string& path) : path_(path) {
+PageFile::PageFile(const std::string& path, std::size_t cachePages) : path_(path), cachePages_(cachePages) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         const int err = errno;
@@ -194,7 +194,7 @@ PageRef PageFile::page(PageNumber n) {
     PageRef wanted = cached_.find(n.value)->second;
     runPages_ += run->pages.size();
     runs_.push_back(std::move(run));
-    while (runPages_ > kCachePages && runs_.size() > 1) evictOldest();
+    while (runPages_ > cachePages_ && runs_.size() > 1) evictOldest();
     return wanted;
 }
 

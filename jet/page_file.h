@@ -39,8 +39,9 @@ PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes);
 // a page already cached, so no page is read twice while it is cached.
 class PageFile {
 public:
-    // Opens the file read-only. Throws JetError(Io) when it cannot.
-    explicit PageFile(const std::string& path);
+    // Opens the file read-only. Throws JetError(Io) when it cannot. `cachePages`:
+    // how many pages stay cached after their run was read.
+    explicit PageFile(const std::string& path, std::size_t cachePages = kCachePages);
     ~PageFile();
     PageFile(const PageFile&) = delete;
     PageFile& operator=(const PageFile&) = delete;
@@ -71,7 +72,7 @@ public:
     void forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit);
 
     static constexpr std::uint32_t kMaxRun = 32;         // pages read by one call at most
-    static constexpr std::size_t kCachePages = 1024;     // pages kept after their run was read
+    static constexpr std::size_t kCachePages = 1024;     // by default
     // How far past the previous run a miss still counts as moving forward.
     static constexpr std::uint32_t kForwardReach = 64;
     static constexpr std::size_t kSpareRuns = 8;
@@ -88,6 +89,7 @@ private:
     std::size_t pageSize_ = 4096;
     std::uint32_t pageCount_ = 0;
     std::uint32_t databaseKey_ = 0;
+    std::size_t cachePages_;
 
     std::unordered_map<std::uint32_t, PageRef> cached_;
     std::deque<std::shared_ptr<Run>> runs_;   // oldest first
