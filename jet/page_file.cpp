@@ -13,11 +13,18 @@
 
 namespace jet {
 
-// Consecutive pages read by one call. The pages point into `data`.
+// Consecutive pages read by one call. The pages point into its buffer, which
+// goes back to the pool (kept alive by the run) when the last page is let go.
 struct PageFile::Run {
-    std::unique_ptr<std::uint8_t[]> data;  // not zero-filled: every byte used is read
+    std::shared_ptr<PageBufferPool> pool;
+    PageBufferPool::Buffer buffer;  // not zero-filled: every byte used is read
     std::size_t capacity = 0;
     std::vector<PageBuffer> pages;
+
+    ~Run() {
+        if (pool) pool->give(buffer);
+    }
+    std::uint8_t* data() const { return buffer.data; }
 };
 
 PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
@@ -83,6 +90,8 @@ void PageFile::configure(std::size_t pageSize, std::uint32_t databaseKey) {
     runs_.clear();
     runPages_ = 0;
     spare_.clear();
+    // Runs still held elsewhere keep the old pool alive.
+    pool_ = std::make_shared<PageBufferPool>(pageSize_);
     streams_ = {};
     misses_ = 0;
 }
@@ -99,20 +108,19 @@ std::shared_ptr<PageFile::Run> PageFile::readRun(std::uint32_t first, std::uint3
     if (!run) {
         // Buffers come in powers of two pages: cached runs never hold more than
         // twice the pages they cache, and spare ones fit most later runs.
-        std::size_t pages = 1;
-        while (pages < count) pages *= 2;
         run = std::make_shared<Run>();
-        run->capacity = pages * pageSize_;
-        run->data.reset(new std::uint8_t[run->capacity]);
+        run->buffer = pool_->take(count);
+        run->pool = pool_;
+        run->capacity = pool_->bytesOf(run->buffer);
     }
-    const std::size_t got = readInto(std::uint64_t{first} * pageSize_, run->data.get(), size);
+    const std::size_t got = readInto(std::uint64_t{first} * pageSize_, run->data(), size);
     // The file may have shrunk since it was opened: keep the whole pages that came.
     const std::uint32_t whole = static_cast<std::uint32_t>(got / pageSize_);
     run->pages.resize(whole);
     for (std::uint32_t i = 0; i < whole; ++i) {
         PageBuffer& p = run->pages[i];
         p.number = PageNumber(first + i);
-        std::span<std::uint8_t> bytes(run->data.get() + std::size_t{i} * pageSize_, pageSize_);
+        std::span<std::uint8_t> bytes(run->data() + std::size_t{i} * pageSize_, pageSize_);
         // Encoded Jet3/Jet4 databases: every page after page 0 is RC4 with key (database key XOR page).
         if (databaseKey_ != 0 && p.number.value != 0) rc4Apply(databaseKey_ ^ p.number.value, bytes);
         p.bytes = bytes;

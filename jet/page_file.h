@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "jet/page_buffer_pool.h"
 #include "jet/page_number.h"
 
 namespace jet {
@@ -95,6 +96,7 @@ private:
     std::deque<std::shared_ptr<Run>> runs_;   // oldest first
     std::size_t runPages_ = 0;                // pages in runs_
     std::vector<std::shared_ptr<Run>> spare_; // runs nobody holds: their buffers are read into again
+    std::shared_ptr<PageBufferPool> pool_;    // the buffers of every run
     struct Stream {
         std::uint32_t end = 0;         // page after its last run
         std::uint32_t runLength = 0;

@@ -94,6 +94,22 @@ TEST_F(PageFileReads, PagesHeldByTheCallerOutliveTheirEvictionUnchanged) {
     }
 }
 
+TEST_F(PageFileReads, PagesOutliveAReconfigurationAndTheFileItself) {
+    std::vector<std::pair<std::uint32_t, PageRef>> held;
+    {
+        PageFile file(path.string());
+        file.configure(kPageSize, 0);
+        for (std::uint32_t n = 5; n < 300; n += 41) held.emplace_back(n, file.page(PageNumber(n)));
+        file.configure(kPageSize, 0);  // a new buffer pool; the old one lives on with these pages
+        expectEveryPageInOrder(file, {5, 6, 7, 8, 9, 10});
+        for (std::uint32_t n = 1000; n < 1100; n += 13) held.emplace_back(n, file.page(PageNumber(n)));
+    }
+    for (const auto& [n, p] : held) {
+        EXPECT_EQ(p->number, PageNumber(n));
+        EXPECT_EQ(bytesOf(p), pageOf(content, n)) << n;
+    }
+}
+
 TEST_F(PageFileReads, PagesPastTheEndAndAFileThatShrankGiveCorruptionNotCrashes) {
     PageFile file(path.string());
     file.configure(kPageSize, 0);
