@@ -109,6 +109,7 @@ void TableChecker::run() {
     for (IndexState& st : indexes_) st.expected.reserve(rowHint);
     checkDataPages();
     orderRows();
+    rowIndex_.emplace(rows_, [](RowPointer p) { return p; });
     checkLongValueMaps();
     for (std::size_t i = 0; i < t_.physicalIndexes.size(); ++i) {
         try {
@@ -541,9 +542,10 @@ void TableChecker::orderRows() {
 }
 
 std::optional<std::size_t> TableChecker::rowPosition(RowPointer row) const {
-    const auto it = std::lower_bound(rows_.begin(), rows_.end(), row);
-    if (it == rows_.end() || *it != row) return std::nullopt;
-    return static_cast<std::size_t>(it - rows_.begin());
+    if (!rowIndex_) return std::nullopt;
+    const std::uint32_t at = rowIndex_->find(rows_, [](RowPointer p) { return p; }, row);
+    if (at == RowSlotIndex::kNone) return std::nullopt;
+    return at;
 }
 
 void TableChecker::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {

@@ -14,6 +14,7 @@
 #include "jet/key_encoder.h"
 #include "jet/long_value_sweep.h"
 #include "jet/row_decoder.h"
+#include "jet/row_slot_index.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
 #include "jet/table_definition.h"
@@ -92,6 +93,7 @@ private:
     ChainVisits chainVisits_;                  // and its cycle check
     LongValueSweep lvSweep_;
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
+    std::optional<RowSlotIndex> rowIndex_;     // over rows_, once sorted
     BulkVector<RowPointer> rows_;              // live rows (their first slot), sorted once read
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant
     std::unordered_map<std::uint16_t, std::optional<UsageMap>> lvMaps_;

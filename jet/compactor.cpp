@@ -21,6 +21,7 @@
 #include "jet/long_value_reader.h"
 #include "jet/output_file.h"
 #include "jet/row_decoder.h"
+#include "jet/row_slot_index.h"
 #include "jet/table_definition_writer.h"
 #include "jet/usage_map_writer.h"
 
@@ -108,38 +109,6 @@ struct TableWork {
     std::uint64_t rows = 0;
 
     PageNumber newId() const { return newPages.front(); }
-};
-
-// Finds a live row by its slot among records sorted by slot: where each page's
-// records begin is kept, so a lookup scans one page's few rows, no search.
-class RecordLookup {
-public:
-    explicit RecordLookup(const std::vector<RowRecord>& records) : records_(records) {
-        if (records.empty()) return;
-        firstPage_ = records.front().location.page.value;
-        const std::size_t span = std::size_t{records.back().location.page.value} - firstPage_ + 1;
-        pageStart_.resize(span + 1);
-        std::size_t r = 0;
-        for (std::size_t i = 0; i <= span; ++i) {
-            while (r < records.size() && records[r].location.page.value < firstPage_ + i) ++r;
-            pageStart_[i] = static_cast<std::uint32_t>(r);
-        }
-    }
-
-    // The record's index, or UINT32_MAX when no live row has this slot.
-    std::uint32_t find(RowPointer location) const {
-        if (location.page.value < firstPage_) return UINT32_MAX;
-        const std::size_t i = std::size_t{location.page.value} - firstPage_;
-        if (i + 1 >= pageStart_.size()) return UINT32_MAX;
-        for (std::uint32_t r = pageStart_[i]; r < pageStart_[i + 1]; ++r)
-            if (records_[r].location.row == location.row) return r;
-        return UINT32_MAX;
-    }
-
-private:
-    const std::vector<RowRecord>& records_;
-    std::uint32_t firstPage_ = 0;
-    std::vector<std::uint32_t> pageStart_;  // first record of each page from firstPage_, then the end
 };
 
 // Reads rows of the source by their data location, keeping the last page.
@@ -347,12 +316,13 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
     walker.walk(index.rootPage, def.tdefPage, walked_);
     std::vector<bool> seen(records.size(), false);
     entries.reserve(walked_.entries.size());
-    const RecordLookup lookup(records);
+    const auto slotOf = [](const RowRecord& record) { return record.location; };
+    const RowSlotIndex lookup(records, slotOf);
     std::uint32_t next = 0;  // entries often follow the rows' order: try the next row first
     for (const IndexTreeEntry& e : walked_.entries) {
         const std::uint32_t r =
-            next < records.size() && records[next].location == e.row ? next : lookup.find(e.row);
-        if (r == UINT32_MAX)
+            next < records.size() && records[next].location == e.row ? next : lookup.find(records, slotOf, e.row);
+        if (r == RowSlotIndex::kNone)
             throw refusal("Um índice da tabela " + def.name + " aponta para uma linha que não existe; repare o banco",
                           "index entry points to no live row", ErrorLocation{.page = e.leaf.value, .table = def.name,
                                                                           .structure = "índice"});

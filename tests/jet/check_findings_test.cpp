@@ -166,6 +166,37 @@ TEST(CheckFindings, IndexKeyThatDoesNotMatchItsRow) {
     EXPECT_EQ(f->row, last.row.row);
 }
 
+TEST(CheckFindings, IndexEntriesPointingAtSlotsWithoutALiveRow) {
+    const std::string name = "jet4/indexTestV2000.mdb";
+    const TablePages t = pagesOf(name, "Table1");
+    const auto layout = jet::IndexPageLayout::forJet4();
+    // The row pointer ends the entry: 3 bytes of page, 1 of row.
+    struct Case {
+        const char* what;
+        std::uint32_t page;  // 0: the row's own page
+        std::uint8_t row;
+    };
+    for (const Case& k : {Case{"a row past the page's rows", 0, 0xF0}, Case{"a page before the table's pages", 3, 0},
+                          Case{"a page past the table's pages", 0xFFFF00, 1}}) {
+        SCOPED_TRACE(k.what);
+        Copy c(name);
+        std::uint8_t* root = c.page(t.indexRoot);
+        const jet::IndexPage page = jet::decodeIndexPage({root, c.pageSize}, jet::PageNumber(t.indexRoot), layout);
+        const auto& first = page.entries.front();
+        const jet::RowPointer moved(jet::PageNumber(k.page == 0 ? first.row.page.value : k.page), k.row);
+        moved.toIndexBytes(root + first.storedOffset + first.storedLength - 4);
+        c.save();
+        const auto r = jet::checkDatabase(c.path.string());
+        const jet::Finding* dead = find(r, "index_entry_dead_row");
+        ASSERT_NE(dead, nullptr);
+        EXPECT_EQ(dead->page, t.indexRoot);
+        const jet::Finding* missing = find(r, "index_row_missing");
+        ASSERT_NE(missing, nullptr);
+        EXPECT_EQ(missing->page, first.row.page.value);
+        EXPECT_EQ(missing->row, first.row.row);
+    }
+}
+
 TEST(CheckFindings, DataPageFreeSpaceAndOwnerAreVerified) {
     const std::string name = "jet4/indexTestV2000.mdb";
     const TablePages t = pagesOf(name, "Table1");
