@@ -1,6 +1,7 @@
 #include "jet/check_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <set>
 
 #include "jet/byte_order.h"
@@ -716,14 +717,16 @@ void TableChecker::checkLongValueMaps() {
             if (!ctx_.claim(p, claimant, t_.name)) continue;
             // Rows nobody references: leaked long values (deleted ones are flagged and empty).
             const auto countOrphans = [&](const std::array<std::uint64_t, 4>& live) {
+                // The uses of this page's rows, in row order, met by one cursor.
+                auto use = std::lower_bound(lvalRowsUsed_.begin(), lvalRowsUsed_.end(), RowPointer(p, 0),
+                                            [](const LongValueUse& u, const RowPointer& x) { return u.segment < x; });
                 std::size_t orphans = 0;
-                for (unsigned r = 0; r < 256; ++r) {
-                    if (((live[r / 64] >> (r % 64)) & 1u) == 0) continue;
-                    const RowPointer row(p, static_cast<std::uint8_t>(r));
-                    const auto it = std::lower_bound(
-                        lvalRowsUsed_.begin(), lvalRowsUsed_.end(), row,
-                        [](const LongValueUse& u, const RowPointer& x) { return u.segment < x; });
-                    if (it == lvalRowsUsed_.end() || it->segment != row) ++orphans;
+                for (unsigned word = 0; word < 4; ++word) {
+                    for (std::uint64_t bits = live[word]; bits != 0; bits &= bits - 1) {
+                        const RowPointer row(p, static_cast<std::uint8_t>(64 * word + std::countr_zero(bits)));
+                        while (use != lvalRowsUsed_.end() && use->segment < row) ++use;
+                        if (use == lvalRowsUsed_.end() || use->segment != row) ++orphans;
+                    }
                 }
                 if (orphans > 0)
                     ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
