@@ -73,7 +73,7 @@ public:
     void forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit);
 
     static constexpr std::uint32_t kMaxRun = 32;         // pages read by one call at most
-    static constexpr std::size_t kCachePages = 1024;     // by default
+    static constexpr std::size_t kCachePages = 256;      // by default
     // How far past the previous run a miss still counts as moving forward.
     static constexpr std::uint32_t kForwardReach = 64;
     static constexpr std::size_t kSpareRuns = 8;
