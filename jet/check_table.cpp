@@ -500,17 +500,15 @@ void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::s
                 scratch_[j] = Value{};
             }
             const bool null = isNull(scratch_[j]) && !t_.columns[pos].isBoolean();
-            e.anyNull = e.anyNull || null;
-            e.allNull = e.allNull && null;
+            e.addColumn(null);
         }
         if (!decoded || !verifyIndexKeys_) continue;
         keyScratch_.clear();
         if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, keyScratch_)) {
-            e.gap = static_cast<std::uint32_t>(st.gaps.size());
+            e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
             st.gaps.push_back(std::move(*gap));
         } else {
-            e.keyDigest = keyDigest(keyScratch_);
-            e.encoded = true;
+            e.setDigest(keyDigest(keyScratch_));
         }
     }
 }
@@ -832,30 +830,30 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
             continue;
         }
         ExpectedEntry& x = st.expected[*position];
-        if (x.seen)
+        if (x.seen())
             indexDamage("index_row_twice", "a linha aparece duas vezes no índice", e.row.page.value, e.row.row);
-        x.seen = true;
-        if (x.encoded) {
-            if (x.keyDigest != keyDigest(entryKey))
+        x.setSeen();
+        if (x.encoded()) {
+            if (!x.sameKey(keyDigest(entryKey)))
                 indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
                             e.row.page.value, e.row.row);
-        } else if (x.gap != kNoGap) {
+        } else if (x.gap() != kNoGap) {
             ++unverified;
-            if (!firstGap) firstGap = st.gaps[x.gap];
+            if (!firstGap) firstGap = st.gaps[x.gap()];
         }
-        if (ix.isUnique() && previousKey && sameKey(*previousKey, entryKey) && !x.anyNull && !previousNull)
+        if (ix.isUnique() && previousKey && sameKey(*previousKey, entryKey) && !x.anyNull() && !previousNull)
             indexDamage("index_unique_violation", "valor repetido num índice único", e.row.page.value, e.row.row);
-        if (ix.isRequired() && x.anyNull && x.encoded)
+        if (ix.isRequired() && x.anyNull() && x.encoded())
             indexDamage("index_required_null", "valor nulo num índice que não admite nulos", e.row.page.value,
                         e.row.row);
         previousKey = entryKey;
-        previousNull = x.anyNull;
+        previousNull = x.anyNull();
     }
     std::size_t missing = 0;
     for (std::size_t i = 0; i < st.expected.size(); ++i) {
         const ExpectedEntry& x = st.expected[i];
-        if (x.seen) continue;
-        if (ix.ignoresNulls() && x.allNull) continue;
+        if (x.seen()) continue;
+        if (ix.ignoresNulls() && x.allNull()) continue;
         if (++missing <= 20)
             indexDamage("index_row_missing", "a linha não está no índice", rows_[i].page.value, rows_[i].row);
     }

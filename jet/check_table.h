@@ -33,18 +33,34 @@ public:
     std::size_t liveRows() const { return liveRows_; }
 
 private:
-    // The key a row should have in one physical index, kept as a 64-bit digest of
-    // its bytes: the stored entry is compared with it, and a table of many rows
-    // costs 16 bytes a row and index instead of a copy of every key.
-    struct ExpectedEntry {
-        std::uint64_t keyDigest = 0;
-        std::uint32_t gap = kNoGap;    // into IndexState::gaps
-        bool encoded = false;          // false: the key could not be built (see gap)
-        bool anyNull = false;
-        bool allNull = true;
-        bool seen = false;             // met while walking the tree
-    };
     static constexpr std::uint32_t kNoGap = 0xFFFFFFFFu;
+    // The key a row should have in one physical index, kept as a 60-bit digest of
+    // its bytes: the stored entry is compared with it, and a table of many rows
+    // costs 8 bytes a row and index instead of a copy of every key. Four flags
+    // share the word; a key that could not be built keeps the number of its gap
+    // (into IndexState::gaps) where the digest would be.
+    class ExpectedEntry {
+    public:
+        bool encoded() const { return bits_ & kEncoded; }  // false: see gap()
+        bool anyNull() const { return bits_ & kAnyNull; }
+        bool allNull() const { return (bits_ & kNotAllNull) == 0; }
+        bool seen() const { return bits_ & kSeen; }  // met while walking the tree
+        std::uint32_t gap() const { return encoded() ? kNoGap : static_cast<std::uint32_t>(bits_ >> 4); }
+        bool sameKey(std::uint64_t digest) const { return encoded() && (bits_ & ~kFlags) == (digest & ~kFlags); }
+
+        void addColumn(bool null) {
+            if (null) bits_ |= kAnyNull;
+            else bits_ |= kNotAllNull;
+        }
+        void setSeen() { bits_ |= kSeen; }
+        void setDigest(std::uint64_t digest) { bits_ = (bits_ & (kAnyNull | kNotAllNull | kSeen)) | (digest & ~kFlags) | kEncoded; }
+        void setGap(std::uint32_t gap) { bits_ = (bits_ & (kAnyNull | kNotAllNull | kSeen)) | (std::uint64_t{gap} << 4); }
+
+    private:
+        static constexpr std::uint64_t kEncoded = 1, kAnyNull = 2, kNotAllNull = 4, kSeen = 8, kFlags = 15;
+        std::uint64_t bits_ = std::uint64_t{kNoGap} << 4;
+    };
+    static_assert(sizeof(ExpectedEntry) == 8);
     // One per physical index; `expected` runs parallel to `rows_`.
     struct IndexState {
         std::optional<KeyEncoder> encoder;
