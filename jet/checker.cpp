@@ -228,8 +228,12 @@ CheckReport Checker::run() {
     }
     std::unique_ptr<CheckReadAhead> readAhead;
     if (options_.readAhead) {
-        readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order);
-        ctx.setReadAhead(readAhead.get());
+        try {
+            readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order);
+            ctx.setReadAhead(readAhead.get());
+        } catch (const std::exception&) {
+            // No thread or memory to spare: everything is read on this thread.
+        }
     }
     std::set<std::uint32_t> done;
     auto checkOne = [&](const TableDefinition& def) {
