@@ -16,7 +16,6 @@ namespace jet {
 
 namespace {
 
-constexpr std::uint32_t kLvalOwner = 0x4C41564Cu;  // "LVAL"
 
 std::string lowerAscii(std::string s) {
     for (char& c : s)
@@ -736,7 +735,7 @@ void TableChecker::checkLongValueMaps() {
             }
             PageRef ref = ctx_.page(p, t_.name);
             if (!ref) continue;
-            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLvalOwner) {
+            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), ctx_.layout().dataOwner) != kLongValueOwner) {
                 damage("lv_map_page_type", "a página está no mapa de valores longos mas não é uma página de valores longos",
                        p.value);
                 continue;

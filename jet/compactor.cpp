@@ -29,7 +29,6 @@ namespace jet {
 
 namespace {
 
-constexpr std::uint32_t kLongValueOwner = 0x4C41564Cu;  // "LVAL"
 constexpr std::uint32_t kGlobalMapOwner = 1;
 constexpr PageNumber kGlobalMapPage{1};
 constexpr PageNumber kCatalogMapsPage{6};

@@ -16,6 +16,9 @@ inline constexpr std::uint16_t Overflow = 0x4000;  // slot holds a pointer to th
 inline constexpr std::uint16_t Deleted = 0x8000;   // deleted, or the target of an overflow pointer
 }  // namespace row_flag
 
+// The owner field of data pages that hold long values rather than a table's rows.
+inline constexpr std::uint32_t kLongValueOwner = 0x4C41564Cu;  // "LVAL"
+
 // A view of a data page (table rows, long values, usage-map rows, page 1).
 // Construction checks the header fits; row accessors check every slot.
 class DataPage {
@@ -27,7 +30,7 @@ public:
     std::uint8_t type() const { return page_->bytes[0]; }
     std::uint16_t freeSpace() const;
     std::uint32_t owner() const;
-    bool isLongValuePage() const { return owner() == 0x4C41564Cu; }  // "LVAL"
+    bool isLongValuePage() const { return owner() == kLongValueOwner; }
     std::uint16_t rowCount() const { return rowCount_; }
 
     std::uint16_t slot(std::uint16_t row) const;  // raw offset table entry

@@ -8,15 +8,11 @@
 
 namespace jet {
 
-namespace {
-constexpr std::uint32_t kLvalOwner = 0x4C41564Cu;  // "LVAL"
-}
-
 LongValuePageFacts longValuePageFactsOf(const PageBuffer& page, const FormatLayout& layout,
                                         std::vector<LongValueRowFacts>& rows, std::size_t keepRows) {
     LongValuePageFacts f;
     f.page = page.number.value;
-    f.lval = page.bytes[0] == 0x01 && bytes::u32le(page.bytes, layout.dataOwner) == kLvalOwner;
+    f.lval = page.bytes[0] == 0x01 && bytes::u32le(page.bytes, layout.dataOwner) == kLongValueOwner;
     if (!f.lval) return f;
     try {
         const DataPage data(std::shared_ptr<const PageBuffer>(std::shared_ptr<const PageBuffer>(), &page), layout);

@@ -178,8 +178,9 @@ TEST(CheckReadAhead, DestroyedWithResultsLeftItStopsItsThread) {
         CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead);
         IndexTree tree;
         const TableDefinition& t = *p.tables.front();
-        if (!t.physicalIndexes.empty())
+        if (!t.physicalIndexes.empty()) {
             EXPECT_TRUE(readAhead.takeTree(t.physicalIndexes[0].rootPage, t.tdefPage, tree));
+        }
     }  // leaving the scope must not hang
 }
 
