@@ -46,13 +46,7 @@ void CheckReadAhead::keepSpare(Result&& r) {
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
     const TableDefinition& t = *job.table;
     if (!job.longValues) {
-        IndexTreeWalker walker(
-            [&file](PageNumber p) {
-                PageRef ref = file.page(p);
-                return IndexPageData{ref, ref->span()};
-            },
-            IndexPageLayout::forVersion(layout_.jet3), file.pageCount(), 16);
-        walker.walk(job.root, t.tdefPage, result.tree);
+        walkTableIndex(file, layout_.jet3, job.root, t.tdefPage, result.tree);
         return;
     }
     // The same pages the check lists from the maps it reads; a map that cannot be

@@ -764,17 +764,8 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     const std::uint32_t claimant = ctx_.claims().addClaimant("o índice " + name + " da tabela " + t_.name);
     std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
 
-    const IndexPageLayout layout = IndexPageLayout::forVersion(ctx_.layout().jet3);
-    if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_)) {
-        PageFile& file = ctx_.file();
-        IndexTreeWalker walker(
-            [&file](PageNumber p) {
-                PageRef ref = file.page(p);
-                return IndexPageData{ref, ref->span()};
-            },
-            layout, file.pageCount(), 16);
-        walker.walk(ix.rootPage, t_.tdefPage, tree_);
-    }
+    if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_))
+        walkTableIndex(ctx_.file(), ctx_.layout().jet3, ix.rootPage, t_.tdefPage, tree_);
     const IndexTree& tree = tree_;
 
     std::set<std::uint32_t> treePages;

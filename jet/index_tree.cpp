@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "jet/jet_error.h"
+#include "jet/page_file.h"
 
 namespace jet {
 
@@ -189,6 +190,16 @@ void IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOw
             tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
         }
     }
+}
+
+void walkTableIndex(PageFile& file, bool jet3, PageNumber root, PageNumber owner, IndexTree& tree) {
+    const IndexTreeWalker walker(
+        [&file](PageNumber p) {
+            PageRef ref = file.page(p);
+            return IndexPageData{ref, ref->span()};
+        },
+        IndexPageLayout::forVersion(jet3), file.pageCount(), 16);
+    walker.walk(root, owner, tree);
 }
 
 }  // namespace jet
