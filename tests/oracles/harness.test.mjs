@@ -55,16 +55,23 @@ test("each reader limit accepts its own symptom only", () => {
   assert.ok(!cp.accepts("AA\uFFFDAA", "AA\u00E9AA", { type: "text" }));
 });
 
-test("the comparer reports a changed value and a missing table, and passes identical dumps", (t) => {
+// A scratch folder, removed after the test, and a writer of dump folders in it:
+// write(dir, tables) puts one JSON file per table in root/dir.
+function dumpFolders(t) {
   const root = mkdtempSync(join(tmpdir(), "oracle-harness-"));
   t.after(() => rmSync(root, { recursive: true, force: true }));
-  const table = {
-    table: "T", columns: [{ name: "x", type: "double" }, { name: "s", type: "single" }, { name: "c", type: "currency" }],
-    rows: [[0.1, 0.1, "1.5000"]],
-  };
   const write = (dir, tables) => {
     mkdirSync(join(root, dir));
     tables.forEach((tb, i) => writeFileSync(join(root, dir, `${i}.json`), JSON.stringify(tb)));
+  };
+  return { root, write };
+}
+
+test("the comparer reports a changed value and a missing table, and passes identical dumps", (t) => {
+  const { root, write } = dumpFolders(t);
+  const table = {
+    table: "T", columns: [{ name: "x", type: "double" }, { name: "s", type: "single" }, { name: "c", type: "currency" }],
+    rows: [[0.1, 0.1, "1.5000"]],
   };
   write("a", [table]);
   write("same", [{ ...table, rows: [[0.1, 0.100000001, "1.5"]] }]);
@@ -115,12 +122,7 @@ function compactedFixture() {
 }
 
 test("--id-mapping: tables renumbered one to one pass, in any row order", (t) => {
-  const root = mkdtempSync(join(tmpdir(), "oracle-idmap-"));
-  t.after(() => rmSync(root, { recursive: true, force: true }));
-  const write = (dir, tables) => {
-    mkdirSync(join(root, dir));
-    tables.forEach((tb, i) => writeFileSync(join(root, dir, `${i}.json`), JSON.stringify(tb)));
-  };
+  const { root, write } = dumpFolders(t);
   const run = (b) => {
     const r = spawnSync("node", [compareScript, join(root, "source"), join(root, b), "--id-mapping"]);
     return { status: r.status, out: r.stdout.toString() + r.stderr.toString() };
@@ -150,12 +152,7 @@ test("--id-mapping: tables renumbered one to one pass, in any row order", (t) =>
 });
 
 test("--id-mapping: catches a non-injective or inconsistent mapping, a changed value, a lost or added row", (t) => {
-  const root = mkdtempSync(join(tmpdir(), "oracle-idmap-"));
-  t.after(() => rmSync(root, { recursive: true, force: true }));
-  const write = (dir, tables) => {
-    mkdirSync(join(root, dir));
-    tables.forEach((tb, i) => writeFileSync(join(root, dir, `${i}.json`), JSON.stringify(tb)));
-  };
+  const { root, write } = dumpFolders(t);
   const fails = (b, pattern) => {
     const r = spawnSync("node", [compareScript, join(root, "source"), join(root, b), "--id-mapping"]);
     const out = r.stdout.toString();
