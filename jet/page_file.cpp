@@ -18,13 +18,13 @@ namespace jet {
 struct PageFile::Run {
     std::shared_ptr<PageBufferPool> pool;
     PageBufferPool::Buffer buffer;  // not zero-filled: every byte used is read
-    std::size_t capacity = 0;
     std::vector<PageBuffer> pages;
 
     ~Run() {
         if (pool) pool->give(buffer);
     }
     std::uint8_t* data() const { return buffer.data; }
+    std::size_t capacity() const { return pool->bytesOf(buffer); }
 };
 
 PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
@@ -100,7 +100,7 @@ std::shared_ptr<PageFile::Run> PageFile::readRun(std::uint32_t first, std::uint3
     const std::size_t size = std::size_t{count} * pageSize_;
     std::shared_ptr<Run> run;
     for (auto it = spare_.begin(); it != spare_.end(); ++it) {
-        if ((*it)->capacity < size) continue;
+        if ((*it)->capacity() < size) continue;
         run = std::move(*it);
         spare_.erase(it);
         break;
@@ -111,7 +111,6 @@ std::shared_ptr<PageFile::Run> PageFile::readRun(std::uint32_t first, std::uint3
         run = std::make_shared<Run>();
         run->buffer = pool_->take(count);
         run->pool = pool_;
-        run->capacity = pool_->bytesOf(run->buffer);
     }
     const std::size_t got = readInto(std::uint64_t{first} * pageSize_, run->data(), size);
     // The file may have shrunk since it was opened: keep the whole pages that came.
