@@ -13,8 +13,11 @@ namespace jet {
 // machines a fault costs more than the work done with the page. Blocks of
 // kBulkThreshold bytes and more are mapped on their own and asked for as
 // transparent huge pages (one fault per 2 MiB where the kernel has them); smaller
-// ones come from the ordinary heap.
+// ones come from the ordinary heap. Blocks of kRecycledFrom bytes and more are
+// not given back when released but kept (up to a bound) for the next array of
+// about their size.
 inline constexpr std::size_t kBulkThreshold = std::size_t{1} << 20;
+inline constexpr std::size_t kRecycledFrom = std::size_t{64} << 10;
 
 // Throws std::bad_alloc when the memory cannot be had.
 void* allocateBulk(std::size_t bytes);
