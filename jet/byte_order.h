@@ -4,6 +4,7 @@
 // Every read checks its bounds in a form that cannot overflow and reports a
 // damaged structure through throwCorruption; nothing here trusts an offset.
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,6 +31,20 @@ inline void require(Span data, std::size_t offset, std::size_t n, const ErrorLoc
 
 // The sub-range [offset, offset + n), checked.
 inline Span slice(Span data, std::size_t offset, std::size_t n, const ErrorLocation& where = {}) {
+    require(data, offset, n, where);
+    return data.subspan(offset, n);
+}
+
+// The same two for loops that run per entry or per row: `where` is a callable
+// that builds the location only when the check fails.
+template <class Where>
+    requires std::invocable<Where&>
+inline void require(Span data, std::size_t offset, std::size_t n, Where&& where) {
+    if (!fits(data.size(), offset, n)) throwOutOfBounds(data.size(), offset, n, where());
+}
+template <class Where>
+    requires std::invocable<Where&>
+inline Span slice(Span data, std::size_t offset, std::size_t n, Where&& where) {
     require(data, offset, n, where);
     return data.subspan(offset, n);
 }

@@ -7,12 +7,14 @@ namespace jet {
 
 DataPage::DataPage(PageRef page, const FormatLayout& layout) : page_(std::move(page)), layout_(&layout) {
     const bytes::Span p = page_->span();
-    const ErrorLocation at{.page = page_->number.value, .structure = "página de dados"};
+    // Built only for an error: a page is opened for every few rows.
+    const auto at = [&] { return ErrorLocation{.page = page_->number.value, .structure = "página de dados"}; };
     if (p.empty() || p[0] != 0x01)
-        throwCorruption("expected a data page, found type " + std::to_string(p.empty() ? 0 : p[0]), at);
-    rowCount_ = bytes::u16le(p, layout.dataRowCount, at);
+        throwCorruption("expected a data page, found type " + std::to_string(p.empty() ? 0 : p[0]), at());
+    bytes::require(p, layout.dataRowCount, 2, at);
+    rowCount_ = bytes::u16le(p, layout.dataRowCount);
     if (!bytes::fits(p.size(), layout.dataRowTable, std::size_t{rowCount_} * 2))
-        throwCorruption("row offset table of " + std::to_string(rowCount_) + " entries does not fit the page", at);
+        throwCorruption("row offset table of " + std::to_string(rowCount_) + " entries does not fit the page", at());
 }
 
 std::uint16_t DataPage::freeSpace() const { return bytes::u16le(page_->span(), 2); }

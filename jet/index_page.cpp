@@ -154,7 +154,7 @@ void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber numbe
 
     const std::size_t trailer = out.isLeaf() ? 4 : 8;  // row pointer (+ child page)
     const std::size_t area = layout.entryAreaSize();
-    const auto mask = bytes::slice(page, layout.maskOffset, layout.maskLength, at(number, layout.maskOffset));
+    const auto mask = bytes::slice(page, layout.maskOffset, layout.maskLength, [&] { return at(number, layout.maskOffset); });
     bool first = true;
     std::span<const std::uint8_t> prefix;  // the first entry's leading bytes, shared by the others
     std::size_t start = 0;
@@ -169,7 +169,7 @@ void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber numbe
             const std::size_t len = pos - start;
             const std::size_t offset = layout.entriesOffset + start;
             if (len == 0) throwCorruption("zero-length index entry", at(number, offset));
-            const auto stored = bytes::slice(page, offset, len, at(number, offset));
+            const auto stored = bytes::slice(page, offset, len, [&] { return at(number, offset); });
             IndexEntryParts e;
             e.storedOffset = offset;
             e.storedLength = len;
