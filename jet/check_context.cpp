@@ -16,6 +16,13 @@ void CheckContext::add(Finding f) {
     report_.findings.push_back(std::move(f));
 }
 
+void CheckContext::countBeyondCap(const Finding& like) {
+    std::size_t& n = perKind_[like.code];
+    classOf_[like.code] = like.kind;
+    // Past the cap by construction; kept like any other finding if it were not.
+    if (++n <= maxPerKind_) report_.findings.push_back(like);
+}
+
 void CheckContext::add(FindingClass c, std::string code, std::string message, std::optional<std::uint32_t> page,
                        std::string table, std::optional<int> row) {
     Finding f;

@@ -32,6 +32,10 @@ public:
     void setReadAhead(CheckReadAhead* readAhead) { readAhead_ = readAhead; }
 
     void add(Finding f);
+    // One more finding of the kind (code) of `like`, known to be past the cap of
+    // its kind: only counted.
+    void countBeyondCap(const Finding& like);
+    std::size_t maxFindingsPerKind() const { return maxPerKind_; }
     // Shorthands: a finding of class `c` and code `code` at a page (and row).
     void add(FindingClass c, std::string code, std::string message, std::optional<std::uint32_t> page = std::nullopt,
              std::string table = {}, std::optional<int> row = std::nullopt);

@@ -9,6 +9,8 @@
 #include "jet/data_page.h"
 #include "jet/index_tree.h"
 #include "jet/check_read_ahead.h"
+#include "jet/check_rows.h"
+#include "jet/value_decoder.h"
 #include "jet/long_value_reader.h"
 #include "jet/row_decoder.h"
 
@@ -27,27 +29,16 @@ bool knownType(std::uint8_t t) { return (t >= 0x01 && t <= 0x0D) || (t >= 0x0F &
 
 std::string pageText(PageNumber p) { return std::to_string(p.value); }
 
-// FNV-1a over the key bytes, finished with a 64-bit mixer so that keys differing
-// only in their last bytes still spread over every bit.
-std::uint64_t keyDigest(std::span<const std::uint8_t> key) {
-    std::uint64_t h = 0xCBF29CE484222325u;
-    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001B3u;
-    h ^= key.size();
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDu;
-    h ^= h >> 33;
-    return h;
-}
-
 }  // namespace
 
-TableChecker::TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys)
+TableChecker::TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys,
+                           std::size_t splitRowsFrom)
     : ctx_(ctx),
       t_(table),
       verifyIndexKeys_(verifyIndexKeys),
+      splitRowsFrom_(splitRowsFrom),
       claimant_(ctx.claims().addClaimant("a tabela " + table.name)),
-      mapHostClaimant_(ctx.mapHosts()),
-      decoder_(table, ctx.layout()) {}
+      mapHostClaimant_(ctx.mapHosts()) {}
 
 void TableChecker::damage(std::string code, std::string message, std::optional<std::uint32_t> page,
                           std::optional<int> row) {
@@ -342,178 +333,111 @@ std::optional<UsageMap> TableChecker::readMap(RowPointer where, std::uint32_t cl
 
 void TableChecker::checkDataPages() {
     if (!owned_) return;
-    const FormatLayout& layout = ctx_.layout();
-    for (PageNumber pn : owned_->pages()) {
-        if (!ctx_.claim(pn, claimant_, t_.name)) continue;
-        PageRef ref = ctx_.page(pn, t_.name);
-        if (!ref) continue;
-        const std::uint32_t owner = bytes::u32le(ref->span(), layout.dataOwner);
-        if (ref->bytes[0] != 0x01 || ref->bytes[1] != 0x01 || owner != t_.tdefPage.value) {
-            damage("owned_page_not_data", "a página está no mapa da tabela mas é do tipo " +
-                                              std::to_string(ref->bytes[0]) + " com dono " + std::to_string(owner),
-                   pn.value);
-            continue;
-        }
-        std::optional<DataPage> page;
+    // Every Memo/OLE column's long values have a claimant before rows are read on
+    // more than one thread (a column the trailer does not list gets one here).
+    for (const Column& c : t_.columns) {
+        if ((c.type != column_type::Memo && c.type != column_type::Ole) || lvClaimants_.count(c.number)) continue;
+        lvClaimants_[c.number] =
+            ctx_.claims().addClaimant("os valores longos da coluna " + c.name + " da tabela " + t_.name);
+    }
+    RowCheckPlan plan;
+    plan.table = &t_;
+    plan.layout = &ctx_.layout();
+    plan.pageCount = ctx_.file().pageCount();
+    plan.maxFindingsPerKind = ctx_.maxFindingsPerKind();
+    plan.verifyIndexKeys = verifyIndexKeys_;
+    plan.ownedPages = &ownedSet_;
+    plan.longValuePages = &lvSweep_;
+    plan.longValueMaps = &lvMaps_;
+    plan.longValueClaimants = &lvClaimants_;
+    for (const IndexState& st : indexes_)
+        plan.indexes.push_back({st.encoder ? &*st.encoder : nullptr, st.columnPositions});
+
+    const std::vector<PageNumber> pages = owned_->pages();
+    // A large table's later pages are checked on a second thread while this one
+    // checks the first ones; both are taken in page order.
+    std::size_t split = pages.size();
+    std::unique_ptr<RowScanThread> helper;
+    if (splitRowsFrom_ > 0 && pages.size() >= splitRowsFrom_) {
+        split = pages.size() / 2;
         try {
-            page.emplace(ref, layout);
-        } catch (const JetError& e) {
-            damage("data_page_header", e.what(), pn.value);
-            continue;
-        }
-        checkDataPageLayout(*page);
-        if (!layout.jet3 && bytes::u32le(ref->span(), 8) != 0)
-            damage("data_page_header", "campo reservado não nulo no cabeçalho da página de dados", pn.value);
-        for (std::uint16_t r = 0; r < page->rowCount() && r < 256; ++r) {
-            const std::uint16_t slot = page->slot(r);
-            if (slot & row_flag::Deleted) continue;
-            const RowPointer location(pn, static_cast<std::uint8_t>(r));
-            std::span<const std::uint8_t> raw;
-            try {
-                raw = page->row(r);
-            } catch (const JetError& e) {
-                damage("row_bounds", e.what(), pn.value, r);
-                continue;
-            }
-            RowPointer dataLocation = location;
-            PageRef targetHolder;
-            if (slot & row_flag::Overflow) {
-                if (raw.size() < 4) {
-                    damage("overflow_pointer", "ponteiro de estouro com menos de 4 bytes", pn.value, r);
-                    continue;
-                }
-                const RowPointer target = RowPointer::fromDescriptor(bytes::u32le(raw, 0));
-                const std::string targetText =
-                    "página " + pageText(target.page) + " linha " + std::to_string(target.row);
-                if (!ownedSet_.count(target.page.value)) {
-                    damage("overflow_target_page", "a linha foi movida para a " + targetText +
-                                                       ", que não pertence à tabela",
-                           pn.value, r);
-                    continue;
-                }
-                targetHolder = ctx_.page(target.page, t_.name);
-                if (!targetHolder) continue;
-                try {
-                    DataPage tp(targetHolder, layout);
-                    if (tp.owner() != t_.tdefPage.value || target.row >= tp.rowCount()) {
-                        damage("overflow_target_missing", "a linha movida não existe na " + targetText, pn.value, r);
-                        continue;
-                    }
-                    const std::uint16_t ts = tp.slot(target.row);
-                    if ((ts & row_flag::Deleted) == 0 || (ts & row_flag::Overflow) != 0)
-                        damage("overflow_target_flags", "o destino da linha movida (" + targetText +
-                                                            ") não está marcado como destino de estouro",
-                               pn.value, r);
-                    if (!overflowTargets_.insert(target).second)
-                        damage("overflow_target_shared", "duas linhas apontam para o mesmo destino (" + targetText + ")",
-                               pn.value, r);
-                    raw = tp.row(target.row);
-                    dataLocation = target;
-                } catch (const JetError& e) {
-                    damage("overflow_target_unreadable", e.what(), target.page.value, target.row);
-                    continue;
-                }
-            }
-            checkRow(location, dataLocation, raw);
+            helper = std::make_unique<RowScanThread>(plan, ctx_.file(), ctx_.db().header().codePage,
+                                                     std::span<const PageNumber>(pages).subspan(split));
+        } catch (const std::exception&) {
+            split = pages.size();  // no thread to spare: all pages here
         }
     }
-}
-
-void TableChecker::checkDataPageLayout(const DataPage& page) {
-    const FormatLayout& layout = ctx_.layout();
-    const std::uint32_t pn = page.number().value;
-    const std::size_t tableEnd = layout.dataRowTable + 2 * std::size_t{page.rowCount()};
-    std::size_t previous = layout.pageSize;
-    std::size_t used = 0;
-    bool consistent = true;
-    for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
-        const std::uint16_t slot = page.slot(r);
-        const std::size_t off = slot & row_flag::OffsetMask;
-        if (slot & row_flag::Unknown2000) damage("row_flag_2000", "indicador desconhecido 0x2000 na linha", pn, r);
-        if (off > previous || off < tableEnd) {
-            damage("row_offsets", "a posição " + std::to_string(off) + " da linha contradiz as linhas vizinhas", pn, r);
-            consistent = false;
-            break;
-        }
-        used += previous - off;
-        previous = off;
+    RowScanner here(plan, ctx_.file(), ctx_.db().values());
+    RowScan scan;
+    for (std::size_t i = 0; i < split; ++i) {
+        scan.clear();
+        here.scanPage(pages[i], scan);
+        takeRows(scan);
     }
-    if (page.rowCount() > 255) damage("row_count_page", "mais de 255 linhas na página", pn);
-    if (consistent) {
-        const std::size_t computed = layout.pageSize - tableEnd - used;
-        if (computed != page.freeSpace())
-            damage("data_page_free_space", "o espaço livre registrado (" + std::to_string(page.freeSpace()) +
-                                               ") difere do calculado (" + std::to_string(computed) + ")",
-                   pn);
-    }
-}
-
-void TableChecker::checkRow(RowPointer location, RowPointer dataLocation, std::span<const std::uint8_t> raw) {
-    const std::uint32_t pn = dataLocation.page.value;
-    const int r = dataLocation.row;
-    ++liveRows_;
-    ++ctx_.report().rowsChecked;
-    const ErrorLocation at{.page = pn, .row = r, .table = t_.name};
-    try {
-        decoder_.split(raw, fields_, at);
-    } catch (const JetError& e) {
-        damage("row_unreadable", "a linha não pôde ser decomposta: " + std::string(e.what()), pn, r);
-        rows_.push_back(location);
-        for (IndexState& st : indexes_) st.expected.emplace_back();  // present, key unknown
+    if (!helper) return;
+    if (RowScan* rest = helper->finish()) {
+        takeRows(*rest);
         return;
     }
-    if (fields_.columnCount > t_.maxColumns)
-        damage("row_column_count", "a linha diz ter " + std::to_string(fields_.columnCount) +
-                                       " colunas, a tabela no máximo " + std::to_string(t_.maxColumns),
-               pn, r);
-    if (fields_.varCount > t_.varColumnSlots && t_.varColumnSlots > 0)
-        damage("row_var_count", "a linha tem " + std::to_string(fields_.varCount) +
-                                    " posições variáveis, a tabela no máximo " + std::to_string(t_.varColumnSlots),
-               pn, r);
-
-    for (std::size_t i = 0; i < t_.columns.size(); ++i) {
-        const Column& c = t_.columns[i];
-        const FieldBytes& f = fields_.fields[i];
-        if (!f.present || c.isBoolean()) continue;
-        checkValue(c, f, dataLocation);
-        if (c.isAutonumber() && c.type == column_type::Long && c.isFixed() && f.bytes.size() == 4) {
-            const std::int64_t v = bytes::i32le(f.bytes, 0);
-            if (!maxAutonumber_ || v > *maxAutonumber_) maxAutonumber_ = v;
-        }
-    }
-
-    // Expected index keys of this row.
-    rows_.push_back(location);
-    for (std::size_t k = 0; k < indexes_.size(); ++k) {
-        IndexState& st = indexes_[k];
-        ExpectedEntry& e = st.expected.emplace_back();
-        if (!st.encoder) continue;
-        scratch_.resize(st.columnPositions.size());
-        bool decoded = true;
-        for (std::size_t j = 0; j < st.columnPositions.size(); ++j) {
-            const std::size_t pos = st.columnPositions[j];
-            try {
-                scratch_[j] = ctx_.db().values().decode(t_.columns[pos], fields_.fields[pos], at);
-            } catch (const JetError&) {
-                decoded = false;  // already reported by checkValue
-                scratch_[j] = Value{};
-            }
-            const bool null = isNull(scratch_[j]) && !t_.columns[pos].isBoolean();
-            e.addColumn(null);
-        }
-        if (!decoded || !verifyIndexKeys_) continue;
-        keyScratch_.clear();
-        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, keyScratch_)) {
-            e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
-            st.gaps.push_back(std::move(*gap));
-        } else {
-            e.setDigest(keyDigest(keyScratch_));
-        }
+    for (std::size_t i = split; i < pages.size(); ++i) {
+        scan.clear();
+        here.scanPage(pages[i], scan);
+        takeRows(scan);
     }
 }
 
-// Rows are met in the order of the table's page map, which is ascending for every
-// map kind; sorting is only a safeguard, so lookups by row pointer can bisect.
+// Takes the pages of `scan` in order, each only once it is claimed for the table,
+// as a check reading them in turn would: its findings and claims, then its rows.
+void TableChecker::takeRows(const RowScan& scan) {
+    std::size_t step = 0;
+    std::size_t row = 0;
+    std::size_t use = 0;
+    for (const RowScan::Page& p : scan.pages) {
+        if (ctx_.claim(p.page, claimant_, t_.name)) {
+            for (; step < p.stepsEnd; ++step) {
+                const RowScan::Step& s = scan.steps[step];
+                switch (s.kind) {
+                    case RowScan::Step::Kind::Finding: ctx_.add(scan.findings[s.a]); break;
+                    case RowScan::Step::Kind::Counted: ctx_.countBeyondCap(scan.findings[s.a]); break;
+                    case RowScan::Step::Kind::Claim: ctx_.claim(PageNumber(s.a), s.b, t_.name); break;
+                    case RowScan::Step::Kind::OverflowTarget: {
+                        const auto& [target, from] = scan.moves[s.a];
+                        if (!overflowTargets_.insert(target).second)
+                            damage("overflow_target_shared",
+                                   "duas linhas apontam para o mesmo destino (página " + pageText(target.page) +
+                                       " linha " + std::to_string(target.row) + ")",
+                                   from.page.value, from.row);
+                        break;
+                    }
+                }
+            }
+            for (; row < p.rowsEnd; ++row) {
+                rows_.push_back(scan.rows[row]);
+                for (std::size_t k = 0; k < indexes_.size(); ++k) {
+                    IndexState& st = indexes_[k];
+                    ExpectedEntry e = scan.expected[k][row];
+                    if (!e.encoded() && e.gap() != kNoKeyGap) {
+                        const std::uint32_t local = e.gap();
+                        e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
+                        st.gaps.push_back(scan.gaps[k][local]);
+                    }
+                    st.expected.push_back(e);
+                }
+            }
+            lvalRowsUsed_.insert(lvalRowsUsed_.end(), scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(use),
+                                 scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(p.usesEnd));
+            liveRows_ += p.rowsChecked;
+            ctx_.report().rowsChecked += p.rowsChecked;
+            if (p.maxAutonumber && (!maxAutonumber_ || *p.maxAutonumber > *maxAutonumber_))
+                maxAutonumber_ = p.maxAutonumber;
+            if (p.error) std::rethrow_exception(p.error);
+        }
+        step = p.stepsEnd;
+        row = p.rowsEnd;
+        use = p.usesEnd;
+    }
+}
+
 void TableChecker::orderRows() {
     if (!std::is_sorted(rows_.begin(), rows_.end())) {
         std::vector<std::size_t> order(rows_.size());
@@ -546,152 +470,6 @@ std::optional<std::size_t> TableChecker::rowPosition(RowPointer row) const {
     return at;
 }
 
-void TableChecker::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
-    const std::uint32_t pn = at.page.value;
-    const int r = at.row;
-    const bool jet3 = ctx_.layout().jet3;
-    const auto& b = f.bytes;
-    if (c.isCalculated()) return;  // wrapped values, checked by decoding only
-    switch (c.type) {
-        case column_type::Text: {
-            const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
-            if (!jet3 && !compressed && b.size() % 2 != 0)
-                damage("text_odd_length", "texto Unicode da coluna " + c.name + " com número ímpar de bytes", pn, r);
-            if (!compressed && c.length > 0 && b.size() > c.length)
-                damage("text_too_long", "texto da coluna " + c.name + " maior que o tamanho da coluna", pn, r);
-            break;
-        }
-        case column_type::Numeric:
-            if (c.isFixed() && !b.empty() && b[0] != 0x00 && b[0] != 0x80)
-                damage("numeric_sign", "sinal inválido no valor decimal da coluna " + c.name, pn, r);
-            break;
-        case column_type::ExtendedDateTime: {
-            bool ok = b.size() == 42;
-            for (std::size_t i = 0; ok && i < 41; ++i) {
-                const bool sep = i == 19 || i == 32 || i == 40;
-                ok = sep ? (b[i] == ':' || (i == 40 && b[i] == '7') || (i == 32 && b[i] == '.'))
-                         : (b[i] >= '0' && b[i] <= '9');
-            }
-            (void)ok;  // the separator layout is not certain enough to call a mismatch damage
-            if (b.size() != 42)
-                damage("extended_date_size", "data estendida da coluna " + c.name + " sem 42 bytes", pn, r);
-            break;
-        }
-        case column_type::Memo:
-        case column_type::Ole: checkLongValue(c, b, at); return;
-        default: break;
-    }
-}
-
-void TableChecker::checkLongValue(const Column& c, std::span<const std::uint8_t> field, RowPointer at) {
-    const std::uint32_t pn = at.page.value;
-    const int r = at.row;
-    const ErrorLocation where{.page = pn, .row = r, .table = t_.name};
-    LongValueDescriptor d;
-    try {
-        d = LongValueDescriptor::parse(field, where);
-    } catch (const JetError&) {
-        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " tem menos de 12 bytes", pn,
-               r);
-        return;
-    }
-    using Kind = LongValueDescriptor::Kind;
-    if (d.kind == Kind::Invalid) {
-        damage("long_value_kind", "tipo de armazenamento inválido no valor longo da coluna " + c.name, pn, r);
-        return;
-    }
-    if (d.kind == Kind::Inline) {
-        if (d.length != field.size() - 12)
-            damage("long_value_inline_length", "o valor longo em linha da coluna " + c.name +
-                                                   " não tem o comprimento que declara",
-                   pn, r);
-        return;
-    }
-    if (field.size() != 12)
-        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
-    // Walk the value's LVAL rows without copying its bytes: each row must exist on a
-    // long-value page, a chain must end (no cycle) and carry at least the length.
-    std::vector<RowPointer>& segments = chainScratch_;
-    segments.clear();
-    chainVisits_.clear();
-    {
-        const auto what = [&c] { return "valor longo da coluna " + c.name; };
-        std::uint64_t carried = 0;
-        RowPointer p = d.pointer;
-        const bool chain = d.kind == Kind::Chain;
-        for (;;) {
-            if (p.page.isNull() || p.page.value >= ctx_.file().pageCount()) {
-                damage("long_value_unreadable", what() + ": ponteiro para a página " + pageText(p.page), pn, r);
-                break;
-            }
-            if (!chainVisits_.firstVisit(p)) {
-                damage("long_value_unreadable", what() + ": a cadeia de páginas forma um ciclo", pn, r);
-                break;
-            }
-            // Pages of the columns' maps were read before the rows; others (or pages
-            // with many rows, whose rows are not kept) are read here.
-            const LongValuePageFacts* facts = lvSweep_.find(p.page);
-            std::span<const LongValueRowFacts> rows;
-            LongValuePageFacts readNow;
-            if (facts && facts->rowsKept) {
-                rows = std::span<const LongValueRowFacts>(lvSweep_.rows).subspan(facts->firstRow, facts->rowCount);
-            } else {
-                PageRef ref = ctx_.page(p.page, t_.name);
-                if (!ref) break;
-                lvRowScratch_.clear();
-                readNow = longValuePageFactsOf(*ref, ctx_.layout(), lvRowScratch_, 256);
-                facts = &readNow;
-                rows = lvRowScratch_;
-            }
-            const LongValueRowFacts row = p.row < rows.size() ? rows[p.row] : LongValueRowFacts{};
-            if (!facts->lval) {
-                damage("long_value_page_owner", what() + " está na página " + pageText(p.page) +
-                                                    ", que não é de valores longos",
-                       pn, r);
-                break;
-            }
-            if (!facts->readable || p.row >= facts->rowCount || row.size == LongValueRowFacts::kUnreadable) {
-                damage("long_value_unreadable", what() + ": a linha " + std::to_string(p.row) + " da página " +
-                                                    pageText(p.page) + " não existe",
-                       pn, r);
-                break;
-            }
-            segments.push_back(p);
-            if (!chain) {
-                if (row.size < d.length)
-                    damage("long_value_unreadable", what() + ": a linha é menor que o valor", pn, r);
-                break;
-            }
-            if (row.size < 4) {
-                damage("long_value_unreadable", what() + ": linha da cadeia sem ponteiro", pn, r);
-                break;
-            }
-            carried += row.size - 4;
-            if (carried >= d.length) break;
-            p = RowPointer::fromDescriptor(row.next);
-        }
-    }
-    auto claimantIt = lvClaimants_.find(c.number);
-    std::uint32_t claimant;
-    if (claimantIt == lvClaimants_.end()) {
-        claimant = ctx_.claims().addClaimant("os valores longos da coluna " + c.name + " da tabela " + t_.name);
-        lvClaimants_[c.number] = claimant;
-    } else {
-        claimant = claimantIt->second;
-    }
-    const auto mapIt = lvMaps_.find(c.number);
-    for (const RowPointer& s : segments) {
-        lvalRowsUsed_.push_back({s, at});
-        if (mapIt != lvMaps_.end() && mapIt->second && !mapIt->second->contains(s.page))
-            damage("long_value_page_unmapped", "a página " + pageText(s.page) + " do valor longo da coluna " +
-                                                   c.name + " não está no mapa da coluna",
-                   pn, r);
-        ctx_.claim(s.page, claimant, t_.name);
-    }
-}
-
-// Every page of the columns' long-value maps, read once in file order (a walk of
-// every value's chain would otherwise read pages in the order the rows point).
 void TableChecker::readLongValuePages() {
     std::vector<std::uint32_t> pages;
     for (const auto& [column, map] : lvMaps_) {
@@ -827,7 +605,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
             if (!x.sameKey(keyDigest(entryKey)))
                 indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
                             e.row.page.value, e.row.row);
-        } else if (x.gap() != kNoGap) {
+        } else if (x.gap() != kNoKeyGap) {
             ++unverified;
             if (!firstGap) firstGap = st.gaps[x.gap()];
         }

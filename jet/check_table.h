@@ -8,12 +8,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/chain_visits.h"
 #include "jet/check_context.h"
+#include "jet/check_rows.h"
 #include "jet/index_tree.h"
 #include "jet/key_encoder.h"
 #include "jet/long_value_sweep.h"
-#include "jet/row_decoder.h"
 #include "jet/row_slot_index.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
@@ -26,52 +25,21 @@ namespace jet {
 // the rows. Claims every page the table uses in the context's page claims.
 class TableChecker {
 public:
-    TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys);
+    // Tables of `splitRowsFrom` data pages or more (0: none) have the rows of their
+    // later pages checked on a second thread; the report is the same.
+    TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys, std::size_t splitRowsFrom = 0);
 
     void run();
 
     std::size_t liveRows() const { return liveRows_; }
 
 private:
-    static constexpr std::uint32_t kNoGap = 0xFFFFFFFFu;
-    // The key a row should have in one physical index, kept as a 60-bit digest of
-    // its bytes: the stored entry is compared with it, and a table of many rows
-    // costs 8 bytes a row and index instead of a copy of every key. Four flags
-    // share the word; a key that could not be built keeps the number of its gap
-    // (into IndexState::gaps) where the digest would be.
-    class ExpectedEntry {
-    public:
-        bool encoded() const { return bits_ & kEncoded; }  // false: see gap()
-        bool anyNull() const { return bits_ & kAnyNull; }
-        bool allNull() const { return (bits_ & kNotAllNull) == 0; }
-        bool seen() const { return bits_ & kSeen; }  // met while walking the tree
-        std::uint32_t gap() const { return encoded() ? kNoGap : static_cast<std::uint32_t>(bits_ >> 4); }
-        bool sameKey(std::uint64_t digest) const { return encoded() && (bits_ & ~kFlags) == (digest & ~kFlags); }
-
-        void addColumn(bool null) {
-            if (null) bits_ |= kAnyNull;
-            else bits_ |= kNotAllNull;
-        }
-        void setSeen() { bits_ |= kSeen; }
-        void setDigest(std::uint64_t digest) { bits_ = (bits_ & (kAnyNull | kNotAllNull | kSeen)) | (digest & ~kFlags) | kEncoded; }
-        void setGap(std::uint32_t gap) { bits_ = (bits_ & (kAnyNull | kNotAllNull | kSeen)) | (std::uint64_t{gap} << 4); }
-
-    private:
-        static constexpr std::uint64_t kEncoded = 1, kAnyNull = 2, kNotAllNull = 4, kSeen = 8, kFlags = 15;
-        std::uint64_t bits_ = std::uint64_t{kNoGap} << 4;
-    };
-    static_assert(sizeof(ExpectedEntry) == 8);
     // One per physical index; `expected` runs parallel to `rows_`.
     struct IndexState {
         std::optional<KeyEncoder> encoder;
         std::vector<std::size_t> columnPositions;  // positions in TableDefinition::columns
         BulkVector<ExpectedEntry> expected;
         std::vector<KeyGap> gaps;
-    };
-    // A long-value row in use, and the row whose value it carries (for messages).
-    struct LongValueUse {
-        RowPointer segment;
-        RowPointer usedBy;
     };
 
     void checkDefinition();
@@ -80,10 +48,7 @@ private:
     void checkIndexDefinitions();
     std::optional<UsageMap> readMap(RowPointer where, std::uint32_t claimant, const std::string& what);
     void checkDataPages();
-    void checkDataPageLayout(const DataPage& page);
-    void checkRow(RowPointer location, RowPointer dataLocation, std::span<const std::uint8_t> raw);
-    void checkValue(const Column& column, const FieldBytes& field, RowPointer at);
-    void checkLongValue(const Column& column, std::span<const std::uint8_t> field, RowPointer at);
+    void takeRows(const RowScan& scan);
     void checkLongValueMaps();
     void readLongValuePages();
     void checkIndex(const PhysicalIndex& index, IndexState& state);
@@ -99,16 +64,15 @@ private:
     CheckContext& ctx_;
     const TableDefinition& t_;
     bool verifyIndexKeys_;
+    std::size_t splitRowsFrom_;
     std::uint32_t claimant_;
     std::uint32_t mapHostClaimant_;
     std::optional<UsageMap> owned_;
     std::unordered_set<std::uint32_t> ownedSet_;
     std::unordered_set<RowPointer> overflowTargets_;
     std::vector<LongValueUse> lvalRowsUsed_;   // sorted by segment once the rows are read
-    std::vector<RowPointer> chainScratch_;     // one long value's segments
-    ChainVisits chainVisits_;                  // and its cycle check
     LongValueSweep lvSweep_;
-    std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
+    std::vector<LongValueRowFacts> lvRowScratch_;  // one page read for its orphan rows
     std::optional<RowSlotIndex> rowIndex_;     // over rows_, once sorted
     BulkVector<RowPointer> rows_;              // live rows (their first slot), sorted once read
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant
@@ -116,11 +80,7 @@ private:
     std::vector<IndexState> indexes_;
     std::size_t liveRows_ = 0;
     std::optional<std::int64_t> maxAutonumber_;
-    RowDecoder decoder_;
     IndexTree tree_;  // reused by every index of the table
-    std::vector<Value> scratch_;
-    ByteArena keyScratch_;
-    RowFields fields_;
 };
 
 }  // namespace jet

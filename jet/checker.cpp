@@ -240,7 +240,7 @@ CheckReport Checker::run() {
         if (!done.insert(def.tdefPage.value).second) return;
         ++report.tablesChecked;
         try {
-            TableChecker table(ctx, def, options_.verifyIndexKeys);
+            TableChecker table(ctx, def, options_.verifyIndexKeys, options_.splitRowsFrom);
             table.run();
             report.liveRowsByTable[def.tdefPage.value] = table.liveRows();
         } catch (const JetError& e) {

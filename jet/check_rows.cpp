@@ -1,0 +1,441 @@
+#include "jet/check_rows.h"
+
+#include <algorithm>
+
+#include "jet/byte_order.h"
+#include "jet/column_type.h"
+#include "jet/data_page.h"
+#include "jet/jet_error.h"
+#include "jet/long_value_reader.h"
+#include "jet/value_decoder.h"
+
+namespace jet {
+
+namespace {
+
+std::string pageText(PageNumber p) { return std::to_string(p.value); }
+
+}  // namespace
+
+std::uint64_t keyDigest(std::span<const std::uint8_t> key) {
+    std::uint64_t h = 0xCBF29CE484222325u;
+    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001B3u;
+    h ^= key.size();
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    return h;
+}
+
+void RowScan::clear() {
+    pages.clear();
+    steps.clear();
+    findings.clear();
+    moves.clear();
+    rows.clear();
+    for (auto& e : expected) e.clear();
+    for (auto& g : gaps) g.clear();
+    longValueUses.clear();
+    perCode.clear();
+}
+
+RowScanner::RowScanner(const RowCheckPlan& plan, PageFile& file, ValueDecoder& values)
+    : plan_(plan), t_(*plan.table), layout_(*plan.layout), file_(file), values_(values), decoder_(*plan.table, *plan.layout) {}
+
+void RowScanner::scanPage(PageNumber page, RowScan& out) {
+    out_ = &out;
+    out.expected.resize(plan_.indexes.size());
+    out.gaps.resize(plan_.indexes.size());
+    RowScan::Page record;
+    record.page = page;
+    try {
+        scanRows(page, record);
+    } catch (...) {
+        record.error = std::current_exception();
+    }
+    record.stepsEnd = out.steps.size();
+    record.rowsEnd = out.rows.size();
+    record.usesEnd = out.longValueUses.size();
+    out.pages.push_back(std::move(record));
+}
+
+PageRef RowScanner::readPage(PageNumber p) {
+    try {
+        return file_.page(p);
+    } catch (const JetError& e) {
+        add(Finding{FindingClass::Damage, "page_unreadable", "não foi possível ler a página: " + std::string(e.what()),
+                    p.value, std::nullopt, std::nullopt, t_.name, {}, std::nullopt});
+        return nullptr;
+    }
+}
+
+void RowScanner::damage(std::string code, std::string message, std::optional<std::uint32_t> page,
+                        std::optional<int> row) {
+    add(Finding{FindingClass::Damage, std::move(code), std::move(message), page, row, std::nullopt, t_.name, {},
+                std::nullopt});
+}
+
+void RowScanner::add(Finding f) {
+    // Past the cap of a kind only the count matters: a badly damaged table would
+    // otherwise keep a finding per row until the pages are taken in.
+    auto [it, first] = out_->perCode.try_emplace(f.code, 0, static_cast<std::uint32_t>(out_->findings.size()));
+    if (++it->second.first > plan_.maxFindingsPerKind && !first) {
+        out_->steps.push_back({RowScan::Step::Kind::Counted, it->second.second, 0});
+        return;
+    }
+    out_->steps.push_back({RowScan::Step::Kind::Finding, static_cast<std::uint32_t>(out_->findings.size()), 0});
+    out_->findings.push_back(std::move(f));
+}
+
+void RowScanner::claim(PageNumber page, std::uint32_t claimant) {
+    out_->steps.push_back({RowScan::Step::Kind::Claim, page.value, claimant});
+}
+
+void RowScanner::scanRows(PageNumber pn, RowScan::Page& record) {
+    const FormatLayout& layout = layout_;
+    PageRef ref = readPage(pn);
+    if (!ref) return;
+    const std::uint32_t owner = bytes::u32le(ref->span(), layout.dataOwner);
+    if (ref->bytes[0] != 0x01 || ref->bytes[1] != 0x01 || owner != t_.tdefPage.value) {
+        damage("owned_page_not_data", "a página está no mapa da tabela mas é do tipo " +
+                                          std::to_string(ref->bytes[0]) + " com dono " + std::to_string(owner),
+               pn.value);
+        return;
+    }
+    std::optional<DataPage> page;
+    try {
+        page.emplace(ref, layout);
+    } catch (const JetError& e) {
+        damage("data_page_header", e.what(), pn.value);
+        return;
+    }
+    checkDataPageLayout(*page);
+    if (!layout.jet3 && bytes::u32le(ref->span(), 8) != 0)
+        damage("data_page_header", "campo reservado não nulo no cabeçalho da página de dados", pn.value);
+    for (std::uint16_t r = 0; r < page->rowCount() && r < 256; ++r) {
+        const std::uint16_t slot = page->slot(r);
+        if (slot & row_flag::Deleted) continue;
+        const RowPointer location(pn, static_cast<std::uint8_t>(r));
+        std::span<const std::uint8_t> raw;
+        try {
+            raw = page->row(r);
+        } catch (const JetError& e) {
+            damage("row_bounds", e.what(), pn.value, r);
+            continue;
+        }
+        RowPointer dataLocation = location;
+        PageRef targetHolder;
+        if (slot & row_flag::Overflow) {
+            if (raw.size() < 4) {
+                damage("overflow_pointer", "ponteiro de estouro com menos de 4 bytes", pn.value, r);
+                continue;
+            }
+            const RowPointer target = RowPointer::fromDescriptor(bytes::u32le(raw, 0));
+            const std::string targetText =
+                "página " + pageText(target.page) + " linha " + std::to_string(target.row);
+            if (!plan_.ownedPages->count(target.page.value)) {
+                damage("overflow_target_page", "a linha foi movida para a " + targetText +
+                                                   ", que não pertence à tabela",
+                       pn.value, r);
+                continue;
+            }
+            targetHolder = readPage(target.page);
+            if (!targetHolder) continue;
+            try {
+                DataPage tp(targetHolder, layout);
+                if (tp.owner() != t_.tdefPage.value || target.row >= tp.rowCount()) {
+                    damage("overflow_target_missing", "a linha movida não existe na " + targetText, pn.value, r);
+                    continue;
+                }
+                const std::uint16_t ts = tp.slot(target.row);
+                if ((ts & row_flag::Deleted) == 0 || (ts & row_flag::Overflow) != 0)
+                    damage("overflow_target_flags", "o destino da linha movida (" + targetText +
+                                                        ") não está marcado como destino de estouro",
+                           pn.value, r);
+                // Whether another row moved here too is known once pages are taken in order.
+                out_->steps.push_back(
+                    {RowScan::Step::Kind::OverflowTarget, static_cast<std::uint32_t>(out_->moves.size()), 0});
+                out_->moves.emplace_back(target, location);
+                raw = tp.row(target.row);
+                dataLocation = target;
+            } catch (const JetError& e) {
+                damage("overflow_target_unreadable", e.what(), target.page.value, target.row);
+                continue;
+            }
+        }
+        checkRow(location, dataLocation, raw, record);
+    }
+}
+
+void RowScanner::checkDataPageLayout(const DataPage& page) {
+    const FormatLayout& layout = layout_;
+    const std::uint32_t pn = page.number().value;
+    const std::size_t tableEnd = layout.dataRowTable + 2 * std::size_t{page.rowCount()};
+    std::size_t previous = layout.pageSize;
+    std::size_t used = 0;
+    bool consistent = true;
+    for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
+        const std::uint16_t slot = page.slot(r);
+        const std::size_t off = slot & row_flag::OffsetMask;
+        if (slot & row_flag::Unknown2000) damage("row_flag_2000", "indicador desconhecido 0x2000 na linha", pn, r);
+        if (off > previous || off < tableEnd) {
+            damage("row_offsets", "a posição " + std::to_string(off) + " da linha contradiz as linhas vizinhas", pn, r);
+            consistent = false;
+            break;
+        }
+        used += previous - off;
+        previous = off;
+    }
+    if (page.rowCount() > 255) damage("row_count_page", "mais de 255 linhas na página", pn);
+    if (consistent) {
+        const std::size_t computed = layout.pageSize - tableEnd - used;
+        if (computed != page.freeSpace())
+            damage("data_page_free_space", "o espaço livre registrado (" + std::to_string(page.freeSpace()) +
+                                               ") difere do calculado (" + std::to_string(computed) + ")",
+                   pn);
+    }
+}
+
+void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::span<const std::uint8_t> raw,
+                          RowScan::Page& record) {
+    const std::uint32_t pn = dataLocation.page.value;
+    const int r = dataLocation.row;
+    ++record.rowsChecked;
+    const ErrorLocation at{.page = pn, .row = r, .table = t_.name};
+    try {
+        decoder_.split(raw, fields_, at);
+    } catch (const JetError& e) {
+        damage("row_unreadable", "a linha não pôde ser decomposta: " + std::string(e.what()), pn, r);
+        out_->rows.push_back(location);
+        for (auto& expected : out_->expected) expected.emplace_back();  // present, key unknown
+        return;
+    }
+    if (fields_.columnCount > t_.maxColumns)
+        damage("row_column_count", "a linha diz ter " + std::to_string(fields_.columnCount) +
+                                       " colunas, a tabela no máximo " + std::to_string(t_.maxColumns),
+               pn, r);
+    if (fields_.varCount > t_.varColumnSlots && t_.varColumnSlots > 0)
+        damage("row_var_count", "a linha tem " + std::to_string(fields_.varCount) +
+                                    " posições variáveis, a tabela no máximo " + std::to_string(t_.varColumnSlots),
+               pn, r);
+
+    for (std::size_t i = 0; i < t_.columns.size(); ++i) {
+        const Column& c = t_.columns[i];
+        const FieldBytes& f = fields_.fields[i];
+        if (!f.present || c.isBoolean()) continue;
+        checkValue(c, f, dataLocation);
+        if (c.isAutonumber() && c.type == column_type::Long && c.isFixed() && f.bytes.size() == 4) {
+            const std::int64_t v = bytes::i32le(f.bytes, 0);
+            if (!record.maxAutonumber || v > *record.maxAutonumber) record.maxAutonumber = v;
+        }
+    }
+
+    // Expected index keys of this row.
+    out_->rows.push_back(location);
+    for (std::size_t k = 0; k < plan_.indexes.size(); ++k) {
+        const RowCheckPlan::Index& st = plan_.indexes[k];
+        ExpectedEntry& e = out_->expected[k].emplace_back();
+        if (!st.encoder) continue;
+        scratch_.resize(st.columnPositions.size());
+        bool decoded = true;
+        for (std::size_t j = 0; j < st.columnPositions.size(); ++j) {
+            const std::size_t pos = st.columnPositions[j];
+            try {
+                scratch_[j] = values_.decode(t_.columns[pos], fields_.fields[pos], at);
+            } catch (const JetError&) {
+                decoded = false;  // already reported by checkValue
+                scratch_[j] = Value{};
+            }
+            const bool null = isNull(scratch_[j]) && !t_.columns[pos].isBoolean();
+            e.addColumn(null);
+        }
+        if (!decoded || !plan_.verifyIndexKeys) continue;
+        keyScratch_.clear();
+        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, keyScratch_)) {
+            e.setGap(static_cast<std::uint32_t>(out_->gaps[k].size()));
+            out_->gaps[k].push_back(std::move(*gap));
+        } else {
+            e.setDigest(keyDigest(keyScratch_));
+        }
+    }
+}
+
+// Rows are met in the order of the table's page map, which is ascending for every
+// map kind; sorting is only a safeguard, so lookups by row pointer can bisect.
+void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
+    const std::uint32_t pn = at.page.value;
+    const int r = at.row;
+    const bool jet3 = layout_.jet3;
+    const auto& b = f.bytes;
+    if (c.isCalculated()) return;  // wrapped values, checked by decoding only
+    switch (c.type) {
+        case column_type::Text: {
+            const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
+            if (!jet3 && !compressed && b.size() % 2 != 0)
+                damage("text_odd_length", "texto Unicode da coluna " + c.name + " com número ímpar de bytes", pn, r);
+            if (!compressed && c.length > 0 && b.size() > c.length)
+                damage("text_too_long", "texto da coluna " + c.name + " maior que o tamanho da coluna", pn, r);
+            break;
+        }
+        case column_type::Numeric:
+            if (c.isFixed() && !b.empty() && b[0] != 0x00 && b[0] != 0x80)
+                damage("numeric_sign", "sinal inválido no valor decimal da coluna " + c.name, pn, r);
+            break;
+        case column_type::ExtendedDateTime: {
+            bool ok = b.size() == 42;
+            for (std::size_t i = 0; ok && i < 41; ++i) {
+                const bool sep = i == 19 || i == 32 || i == 40;
+                ok = sep ? (b[i] == ':' || (i == 40 && b[i] == '7') || (i == 32 && b[i] == '.'))
+                         : (b[i] >= '0' && b[i] <= '9');
+            }
+            (void)ok;  // the separator layout is not certain enough to call a mismatch damage
+            if (b.size() != 42)
+                damage("extended_date_size", "data estendida da coluna " + c.name + " sem 42 bytes", pn, r);
+            break;
+        }
+        case column_type::Memo:
+        case column_type::Ole: checkLongValue(c, b, at); return;
+        default: break;
+    }
+}
+
+void RowScanner::checkLongValue(const Column& c, std::span<const std::uint8_t> field, RowPointer at) {
+    const std::uint32_t pn = at.page.value;
+    const int r = at.row;
+    const ErrorLocation where{.page = pn, .row = r, .table = t_.name};
+    LongValueDescriptor d;
+    try {
+        d = LongValueDescriptor::parse(field, where);
+    } catch (const JetError&) {
+        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " tem menos de 12 bytes", pn,
+               r);
+        return;
+    }
+    using Kind = LongValueDescriptor::Kind;
+    if (d.kind == Kind::Invalid) {
+        damage("long_value_kind", "tipo de armazenamento inválido no valor longo da coluna " + c.name, pn, r);
+        return;
+    }
+    if (d.kind == Kind::Inline) {
+        if (d.length != field.size() - 12)
+            damage("long_value_inline_length", "o valor longo em linha da coluna " + c.name +
+                                                   " não tem o comprimento que declara",
+                   pn, r);
+        return;
+    }
+    if (field.size() != 12)
+        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
+    // Walk the value's LVAL rows without copying its bytes: each row must exist on a
+    // long-value page, a chain must end (no cycle) and carry at least the length.
+    std::vector<RowPointer>& segments = chainScratch_;
+    segments.clear();
+    chainVisits_.clear();
+    {
+        const auto what = [&c] { return "valor longo da coluna " + c.name; };
+        std::uint64_t carried = 0;
+        RowPointer p = d.pointer;
+        const bool chain = d.kind == Kind::Chain;
+        for (;;) {
+            if (p.page.isNull() || p.page.value >= plan_.pageCount) {
+                damage("long_value_unreadable", what() + ": ponteiro para a página " + pageText(p.page), pn, r);
+                break;
+            }
+            if (!chainVisits_.firstVisit(p)) {
+                damage("long_value_unreadable", what() + ": a cadeia de páginas forma um ciclo", pn, r);
+                break;
+            }
+            // Pages of the columns' maps were read before the rows; others (or pages
+            // with many rows, whose rows are not kept) are read here.
+            const LongValuePageFacts* facts = plan_.longValuePages->find(p.page);
+            std::span<const LongValueRowFacts> rows;
+            LongValuePageFacts readNow;
+            if (facts && facts->rowsKept) {
+                rows = std::span<const LongValueRowFacts>(plan_.longValuePages->rows).subspan(facts->firstRow, facts->rowCount);
+            } else {
+                PageRef ref = readPage(p.page);
+                if (!ref) break;
+                lvRowScratch_.clear();
+                readNow = longValuePageFactsOf(*ref, layout_, lvRowScratch_, 256);
+                facts = &readNow;
+                rows = lvRowScratch_;
+            }
+            const LongValueRowFacts row = p.row < rows.size() ? rows[p.row] : LongValueRowFacts{};
+            if (!facts->lval) {
+                damage("long_value_page_owner", what() + " está na página " + pageText(p.page) +
+                                                    ", que não é de valores longos",
+                       pn, r);
+                break;
+            }
+            if (!facts->readable || p.row >= facts->rowCount || row.size == LongValueRowFacts::kUnreadable) {
+                damage("long_value_unreadable", what() + ": a linha " + std::to_string(p.row) + " da página " +
+                                                    pageText(p.page) + " não existe",
+                       pn, r);
+                break;
+            }
+            segments.push_back(p);
+            if (!chain) {
+                if (row.size < d.length)
+                    damage("long_value_unreadable", what() + ": a linha é menor que o valor", pn, r);
+                break;
+            }
+            if (row.size < 4) {
+                damage("long_value_unreadable", what() + ": linha da cadeia sem ponteiro", pn, r);
+                break;
+            }
+            carried += row.size - 4;
+            if (carried >= d.length) break;
+            p = RowPointer::fromDescriptor(row.next);
+        }
+    }
+    const std::uint32_t claimant = plan_.longValueClaimants->at(c.number);
+    const auto mapIt = plan_.longValueMaps->find(c.number);
+    for (const RowPointer& s : segments) {
+        out_->longValueUses.push_back({s, at});
+        if (mapIt != plan_.longValueMaps->end() && mapIt->second && !mapIt->second->contains(s.page))
+            damage("long_value_page_unmapped", "a página " + pageText(s.page) + " do valor longo da coluna " +
+                                                   c.name + " não está no mapa da coluna",
+                   pn, r);
+        claim(s.page, claimant);
+    }
+}
+
+// Every page of the columns' long-value maps, read once in file order (a walk of
+// every value's chain would otherwise read pages in the order the rows point).
+RowScanThread::RowScanThread(const RowCheckPlan& plan, const PageFile& file, std::uint16_t databaseCodePage,
+                             std::span<const PageNumber> pages)
+    : plan_(plan), pages_(pages.begin(), pages.end()) {
+    thread_ = std::thread(&RowScanThread::run, this, file.path(), file.pageSize(), file.databaseKey(), databaseCodePage);
+}
+
+RowScanThread::~RowScanThread() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+RowScan* RowScanThread::finish() {
+    if (thread_.joinable()) thread_.join();
+    return opened_ ? &scan_ : nullptr;
+}
+
+void RowScanThread::run(std::string path, std::size_t pageSize, std::uint32_t databaseKey, std::uint16_t codePage) {
+    std::unique_ptr<PageFile> file;
+    std::unique_ptr<ValueDecoder> values;
+    try {
+        // Data pages are read once, in order: a small cache serves the runs read.
+        file = std::make_unique<PageFile>(path, 2 * PageFile::kMaxRun);
+        file->configure(pageSize, databaseKey);
+        values = std::make_unique<ValueDecoder>(*file, *plan_.layout, codePage);
+    } catch (...) {
+        return;
+    }
+    opened_ = true;
+    RowScanner scanner(plan_, *file, *values);
+    for (PageNumber p : pages_) {
+        if (stopping_) break;
+        // A page that throws stops the check of the table only if it is taken: a
+        // page another structure claimed first is skipped and the rows go on.
+        scanner.scanPage(p, scan_);
+    }
+}
+
+}  // namespace jet
