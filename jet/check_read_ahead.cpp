@@ -1,11 +1,10 @@
 #include "jet/check_read_ahead.h"
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
-#include "jet/page_file.h"
 #include "jet/jet_error.h"
+#include "jet/page_file.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -13,10 +12,12 @@ namespace jet {
 CheckReadAhead::CheckReadAhead(const PageFile& file, const FormatLayout& layout,
                                std::vector<const TableDefinition*> tables, std::size_t ahead, std::size_t readyBytes)
     : layout_(layout), ahead_(ahead == 0 ? 1 : ahead), readyBytesLimit_(readyBytes) {
-    for (const TableDefinition* t : tables) {
-        if (!t->longValueMaps.empty()) plan_.push_back(Job{t, true, {}});
-        for (const PhysicalIndex& ix : t->physicalIndexes) plan_.push_back(Job{t, false, ix.rootPage});
-    }
+    // Sweeps are needed before a table's rows, walks only after them: with the
+    // sweeps first, the thread is busy with pages the rows will need soonest.
+    for (std::size_t i = 0; i < tables.size(); ++i)
+        if (!tables[i]->longValueMaps.empty()) plan_.push_back(Job{tables[i], i, true, {}});
+    for (std::size_t i = 0; i < tables.size(); ++i)
+        for (const PhysicalIndex& ix : tables[i]->physicalIndexes) plan_.push_back(Job{tables[i], i, false, ix.rootPage});
     thread_ = std::thread(&CheckReadAhead::run, this, file.path(), file.pageSize(), file.databaseKey());
 }
 
@@ -68,23 +69,32 @@ void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const 
 
 void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t databaseKey) {
     std::unique_ptr<PageFile> file;
-    std::exception_ptr openError;
     try {
         // Tree pages are visited once and long-value pages are swept uncached: a
         // small cache serves the runs being read.
         file = std::make_unique<PageFile>(path, 2 * PageFile::kMaxRun);
         file->configure(pageSize, databaseKey);
     } catch (...) {
-        openError = std::current_exception();
+        // Nothing can be read here: every take answers that the caller reads.
+        std::lock_guard lock(mutex_);
+        unusable_ = true;
+        finished_ = true;
+        changed_.notify_all();
+        return;
     }
-    for (std::size_t j = 0;; ++j) {
+    for (;;) {
         Result result;
+        std::size_t j = 0;
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return stopping_ || !full(); });
-            // Jobs the check has already gone past are not done at all.
-            if (j < neededFrom_) j = neededFrom_;
-            if (stopping_ || j >= plan_.size()) break;
+            // Jobs given up, or of tables already checked, are not read at all.
+            while (next_ < plan_.size() &&
+                   (plan_[next_].state != State::Planned || plan_[next_].tableIndex < tablesDone_))
+                ++next_;
+            if (stopping_ || next_ >= plan_.size()) break;
+            j = next_++;
+            plan_[j].state = State::Reading;
             if (!spare_.empty()) {
                 result = std::move(spare_.back());
                 spare_.pop_back();
@@ -93,15 +103,20 @@ void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t d
         result.job = j;
         result.error = nullptr;
         try {
-            if (openError) std::rethrow_exception(openError);
             read(*file, plan_[j], result);
         } catch (...) {
             result.error = std::current_exception();
         }
         {
             std::lock_guard lock(mutex_);
-            readyBytes_ += bytesOf(result);
-            ready_.push_back(std::move(result));
+            if (plan_[j].tableIndex < tablesDone_) {
+                plan_[j].state = State::Gone;
+                keepSpare(std::move(result));
+            } else {
+                plan_[j].state = State::Ready;
+                readyBytes_ += bytesOf(result);
+                ready_.push_back(std::move(result));
+            }
         }
         changed_.notify_all();
     }
@@ -112,36 +127,57 @@ void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t d
     changed_.notify_all();
 }
 
-template <class Matches>
-std::optional<CheckReadAhead::Result> CheckReadAhead::take(std::unique_lock<std::mutex>& lock, Matches matches) {
-    std::size_t wanted = neededFrom_;
-    while (wanted < plan_.size() && !matches(plan_[wanted])) ++wanted;
-    if (wanted >= plan_.size()) return std::nullopt;
-    neededFrom_ = wanted;
-    for (;;) {
-        // Results of skipped jobs go back as spare buffers; the room they leave
-        // lets the thread read on.
-        while (!ready_.empty() && ready_.front().job < wanted) {
-            readyBytes_ -= bytesOf(ready_.front());
-            keepSpare(std::move(ready_.front()));
-            ready_.pop_front();
+void CheckReadAhead::dropTablesBefore(std::size_t tableIndex) {
+    if (tableIndex <= tablesDone_) return;
+    tablesDone_ = tableIndex;
+    // Their buffers go back as spares; the room they leave lets the thread read on.
+    for (auto it = ready_.begin(); it != ready_.end();) {
+        Job& job = plan_[it->job];
+        if (job.tableIndex >= tablesDone_) {
+            ++it;
+            continue;
         }
-        if ((!ready_.empty() && ready_.front().job == wanted) || finished_) break;
-        changed_.notify_all();
+        job.state = State::Gone;
+        readyBytes_ -= bytesOf(*it);
+        keepSpare(std::move(*it));
+        it = ready_.erase(it);
+    }
+    changed_.notify_all();
+}
+
+template <class Matches>
+std::optional<CheckReadAhead::Result> CheckReadAhead::take(std::unique_lock<std::mutex>& lock, Unstarted unstarted,
+                                                           Matches matches) {
+    std::size_t wanted = 0;
+    while (wanted < plan_.size() && (plan_[wanted].state == State::Gone || !matches(plan_[wanted]))) ++wanted;
+    if (wanted >= plan_.size()) return std::nullopt;
+    dropTablesBefore(plan_[wanted].tableIndex);
+    Job& job = plan_[wanted];
+    for (;;) {
+        if (job.state == State::Ready) break;
+        // A job not begun is given up when the caller would rather read it than
+        // wait, when nothing will read it, or when the results waiting leave the
+        // thread no room to reach it.
+        if (job.state == State::Planned &&
+            (unstarted == Unstarted::ReadHere || finished_ || full() || job.tableIndex < tablesDone_)) {
+            job.state = State::Gone;
+            return std::nullopt;
+        }
+        if (job.state == State::Gone) return std::nullopt;
         changed_.wait(lock);
     }
-    if (ready_.empty() || ready_.front().job != wanted) return std::nullopt;
-    readyBytes_ -= bytesOf(ready_.front());
-    std::optional<Result> result(std::move(ready_.front()));
-    ready_.pop_front();
-    neededFrom_ = wanted + 1;
+    auto it = std::find_if(ready_.begin(), ready_.end(), [&](const Result& r) { return r.job == wanted; });
+    std::optional<Result> result(std::move(*it));
+    ready_.erase(it);
+    readyBytes_ -= bytesOf(*result);
+    job.state = State::Gone;
     return result;
 }
 
-bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree) {
+bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree, Unstarted unstarted) {
     std::unique_lock lock(mutex_);
     std::optional<Result> r =
-        take(lock, [&](const Job& j) { return !j.longValues && j.root == root && j.table->tdefPage == owner; });
+        take(lock, unstarted, [&](const Job& j) { return !j.longValues && j.root == root && j.table->tdefPage == owner; });
     if (!r) return false;
     std::swap(tree, r->tree);
     std::exception_ptr error = r->error;
@@ -152,9 +188,10 @@ bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree
     return true;
 }
 
-bool CheckReadAhead::takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep) {
+bool CheckReadAhead::takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep,
+                                    Unstarted unstarted) {
     std::unique_lock lock(mutex_);
-    std::optional<Result> r = take(lock, [&](const Job& j) { return j.longValues && j.table->tdefPage == owner; });
+    std::optional<Result> r = take(lock, unstarted, [&](const Job& j) { return j.longValues && j.table->tdefPage == owner; });
     if (!r) return false;
     const bool same = !r->error && r->sweep.pages == pages;
     if (same) std::swap(sweep, r->sweep);

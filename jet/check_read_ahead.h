@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,14 +23,24 @@ class PageFile;
 // Reads on a thread of its own, through a page file of its own, what the check of
 // each table will need and can be read without it: the sweep of the table's
 // long-value pages and the walk of each of its index trees. These read pages the
-// rows never need, so they run while the check reads rows (of this table or the
-// one before); the check then finds them ready. Results come out in the order
-// planned; one whose reading threw hands its exception to whoever takes it.
+// rows never need, so they run while the check reads rows; the check then finds
+// them ready. A result whose reading threw hands its exception to whoever takes
+// it. The check takes a table's sweep before its rows and its walks after them,
+// so the sweeps of every table are read first, then the walks.
 class CheckReadAhead {
 public:
+    // What a take does when the thread has not begun the result asked for.
+    enum class Unstarted {
+        Wait,      // waits for the thread to read it (unless the results waiting
+                   // to be taken leave the thread no room to reach it)
+        ReadHere,  // gives it up (the take answers false) so the caller reads it
+                   // while the thread goes on with the next: neither waits
+    };
+
     // `file` only lends its path and decoding settings: the reads open the file
-    // again. The tables must outlive this object. At most `ahead` results wait to
-    // be taken, and no more than fill `readyBytes` (one always may).
+    // again. The tables, in the order they will be checked, must outlive this
+    // object. At most `ahead` results wait to be taken, and no more than fill
+    // `readyBytes` (one always may).
     CheckReadAhead(const PageFile& file, const FormatLayout& layout, std::vector<const TableDefinition*> tables,
                    std::size_t ahead = 16, std::size_t readyBytes = std::size_t{8} << 20);
     ~CheckReadAhead();
@@ -37,24 +48,29 @@ public:
     CheckReadAhead& operator=(const CheckReadAhead&) = delete;
 
     // Moves the walk of `root` for the table at `owner` into `tree` (whose old
-    // buffers are kept for later walks), waiting for it if needed, and rethrows
-    // what the walk threw. False when no such walk is left in the plan: the caller
-    // walks it itself.
-    bool takeTree(PageNumber root, PageNumber owner, IndexTree& tree);
+    // buffers are kept for later walks), waiting for it if it is being read, and
+    // rethrows what the walk threw. False when no such walk is left in the plan,
+    // or it was given up unstarted: the caller walks it itself.
+    bool takeTree(PageNumber root, PageNumber owner, IndexTree& tree, Unstarted unstarted = Unstarted::ReadHere);
 
     // Moves the sweep of the long-value pages of the table at `owner` into `sweep`,
-    // waiting for it if needed. False when none is left in the plan or it swept
-    // other pages than `pages` (the caller's reading of the maps): the caller
-    // sweeps itself.
-    bool takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep);
+    // waiting for it if it is being read. False when none is left in the plan, it
+    // was given up unstarted, or it swept other pages than `pages` (the caller's
+    // reading of the maps): the caller sweeps itself.
+    bool takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep,
+                        Unstarted unstarted = Unstarted::ReadHere);
 
-    // Results planned before one taken and never taken themselves are dropped.
+    // Results of tables checked before the one of a result taken, never taken
+    // themselves, are dropped.
 
 private:
+    enum class State : std::uint8_t { Planned, Reading, Ready, Gone };
     struct Job {
         const TableDefinition* table = nullptr;
-        bool longValues = false;  // else the walk of `root`
+        std::size_t tableIndex = 0;  // in the order of checking
+        bool longValues = false;     // else the walk of `root`
         PageNumber root;
+        State state = State::Planned;
     };
     struct Result {
         std::size_t job = 0;  // position in plan_
@@ -64,10 +80,11 @@ private:
     };
     void run(std::string path, std::size_t pageSize, std::uint32_t databaseKey);
     void read(PageFile& file, const Job& job, Result& result) const;
-    // With the mutex held: waits for the first job from neededFrom_ that `matches`,
-    // dropping those before it; nullopt when none is left.
+    // With the mutex held: the result of the first job not gone that `matches`,
+    // once read; nullopt when there is none or it is given up.
     template <class Matches>
-    std::optional<Result> take(std::unique_lock<std::mutex>& lock, Matches matches);
+    std::optional<Result> take(std::unique_lock<std::mutex>& lock, Unstarted unstarted, Matches matches);
+    void dropTablesBefore(std::size_t tableIndex);  // with the mutex held
     static std::size_t bytesOf(const Result& r);
     bool full() const;                   // with the mutex held
     void keepSpare(Result&& r);          // with the mutex held
@@ -79,12 +96,14 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Result> ready_;          // read, not yet taken, in plan order
+    std::deque<Result> ready_;          // read, not yet taken
     std::size_t readyBytes_ = 0;        // held by the results in ready_
     std::vector<Result> spare_;         // buffers of results already used
-    std::size_t neededFrom_ = 0;        // jobs before it will never be taken
+    std::size_t next_ = 0;              // the first job the thread may still read
+    std::size_t tablesDone_ = 0;        // tables before this one are checked
     bool stopping_ = false;
-    bool finished_ = false;             // the thread has no more jobs to do
+    bool finished_ = false;             // the thread reads no more
+    bool unusable_ = false;             // it could not open the file
     std::thread thread_;
 };
 

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "corpus_files.h"
+#include "temp_copy.h"
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/jet_error.h"
 #include "jet/usage_map.h"
@@ -84,63 +87,119 @@ void expectSameSweep(const LongValueSweep& a, const LongValueSweep& b) {
     }
 }
 
-TEST(CheckReadAhead, EverySweepAndTreeMatchesReadingOnTheCallingThread) {
-    Planned p = planOf("jet4/testV2003.mdb");
+using Unstarted = CheckReadAhead::Unstarted;
+
+// Takes every result of the plan in the order a check does, comparing each taken
+// with reading it here; counts what was taken.
+struct Taken {
     std::size_t sweeps = 0;
     std::size_t trees = 0;
-    // Limits by count and by bytes (one byte: a single result waits at a time).
-    for (const auto& [ahead, bytes] : {std::pair<std::size_t, std::size_t>{2, 32u << 20}, {16, 1}}) {
-        CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead, bytes);
-        IndexTree tree;  // reused, as the checker does
-        LongValueSweep sweep;
-        for (const TableDefinition* t : p.tables) {
-            if (!t->longValueMaps.empty()) {
-                const std::vector<std::uint32_t> pages = longValuePagesOf(*p.db, *t);
-                ASSERT_TRUE(readAhead.takeLongValues(t->tdefPage, pages, sweep)) << t->name;
+    std::size_t refused = 0;
+};
+
+Taken takeAllAndCompare(Planned& p, CheckReadAhead& readAhead, Unstarted unstarted) {
+    Taken n;
+    IndexTree tree;  // reused, as the checker does
+    LongValueSweep sweep;
+    for (const TableDefinition* t : p.tables) {
+        if (!t->longValueMaps.empty()) {
+            const std::vector<std::uint32_t> pages = longValuePagesOf(*p.db, *t);
+            if (readAhead.takeLongValues(t->tdefPage, pages, sweep, unstarted)) {
                 LongValueSweep here;
                 here.run(p.db->file(), p.db->layout(), pages);
                 expectSameSweep(sweep, here);
-                ++sweeps;
+                ++n.sweeps;
+            } else {
+                ++n.refused;
             }
-            for (const PhysicalIndex& ix : t->physicalIndexes) {
-                ASSERT_TRUE(readAhead.takeTree(ix.rootPage, t->tdefPage, tree));
+        }
+        for (const PhysicalIndex& ix : t->physicalIndexes) {
+            if (readAhead.takeTree(ix.rootPage, t->tdefPage, tree, unstarted)) {
                 expectSameTree(tree, walkHere(*p.db, ix.rootPage, t->tdefPage));
-                ++trees;
+                ++n.trees;
+            } else {
+                ++n.refused;
             }
         }
     }
-    EXPECT_GT(sweeps, 2u);
-    EXPECT_GT(trees, 20u);
+    return n;
 }
 
-TEST(CheckReadAhead, SkippedResultsAreDroppedAndThingsOutsideThePlanAreRefused) {
+TEST(CheckReadAhead, EverySweepAndTreeMatchesReadingOnTheCallingThread) {
     Planned p = planOf("jet4/testV2003.mdb");
-    const TableDefinition* withIndexes = nullptr;
+    // Room for the whole plan: a check that waits takes every result.
+    {
+        CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, 1000, std::size_t{1} << 30);
+        const Taken n = takeAllAndCompare(p, readAhead, Unstarted::Wait);
+        EXPECT_GT(n.sweeps, 2u);
+        EXPECT_GT(n.trees, 20u);
+        EXPECT_EQ(n.refused, 0u);
+    }
+    // Little room, by count and by bytes (one byte: a single result waits at a
+    // time): what cannot be reached is given up, never waited for forever.
+    for (const auto& [ahead, bytes] : {std::pair<std::size_t, std::size_t>{2, 32u << 20}, {16, 1}}) {
+        for (Unstarted u : {Unstarted::Wait, Unstarted::ReadHere}) {
+            CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead, bytes);
+            const Taken n = takeAllAndCompare(p, readAhead, u);
+            // The first sweep is the thread's first read: a take that waits gets it.
+            if (u == Unstarted::Wait) {
+                EXPECT_GT(n.sweeps, 0u);
+            }
+        }
+    }
+}
+
+TEST(CheckReadAhead, ReadHereGivesUpWhatTheThreadHasNotBegun) {
+    Planned p = planOf("jet4/testV2003.mdb");
+    std::vector<const TableDefinition*> tables;
     for (const TableDefinition* t : p.tables)
-        if (t->physicalIndexes.size() >= 2 && !t->longValueMaps.empty()) withIndexes = t;
-    ASSERT_NE(withIndexes, nullptr);
-    CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, 1);
+        if (t->physicalIndexes.size() >= 1 && !t->longValueMaps.empty()) tables.push_back(t);
+    ASSERT_GE(tables.size(), 2u);
+    // One result at a time: the sweeps of every table come first, so once the
+    // first is taken the thread reads the second and stops there, far from any walk.
+    CheckReadAhead readAhead(p.db->file(), p.db->layout(), tables, 1);
+    const TableDefinition& first = *tables.front();
     IndexTree tree;
     LongValueSweep sweep;
-    // Straight to the second index of a table far into the plan.
-    const PhysicalIndex& second = withIndexes->physicalIndexes[1];
-    ASSERT_TRUE(readAhead.takeTree(second.rootPage, withIndexes->tdefPage, tree));
-    expectSameTree(tree, walkHere(*p.db, second.rootPage, withIndexes->tdefPage));
-    // What came before it is gone: its long values, its first index.
-    const std::vector<std::uint32_t> pages = longValuePagesOf(*p.db, *withIndexes);
-    EXPECT_FALSE(readAhead.takeLongValues(withIndexes->tdefPage, pages, sweep));
-    EXPECT_FALSE(readAhead.takeTree(withIndexes->physicalIndexes[0].rootPage, withIndexes->tdefPage, tree));
-    EXPECT_FALSE(readAhead.takeTree(PageNumber(1), PageNumber(2), tree));
-    // The last table is still there, and a sweep of other pages than the
-    // caller's is refused.
-    const TableDefinition* last = nullptr;
+    const std::vector<std::uint32_t> pages = longValuePagesOf(*p.db, first);
+    ASSERT_TRUE(readAhead.takeLongValues(first.tdefPage, pages, sweep, Unstarted::Wait));
+    LongValueSweep here;
+    here.run(p.db->file(), p.db->layout(), pages);
+    expectSameSweep(sweep, here);
+    EXPECT_FALSE(readAhead.takeTree(first.physicalIndexes[0].rootPage, first.tdefPage, tree));
+    // Given up is gone: asked again, even willing to wait, it is the caller's to read.
+    EXPECT_FALSE(readAhead.takeTree(first.physicalIndexes[0].rootPage, first.tdefPage, tree, Unstarted::Wait));
+    // The second sweep, the one the thread went on to, is handed over to a take
+    // that waits for it.
+    const TableDefinition& second = *tables[1];
+    ASSERT_TRUE(readAhead.takeLongValues(second.tdefPage, longValuePagesOf(*p.db, second), sweep, Unstarted::Wait));
+}
+
+TEST(CheckReadAhead, ResultsOfTablesCheckedBeforeAreDroppedAndThingsOutsideThePlanAreRefused) {
+    Planned p = planOf("jet4/testV2003.mdb");
+    std::vector<const TableDefinition*> withBoth;
     for (const TableDefinition* t : p.tables)
-        if (!t->longValueMaps.empty()) last = t;
-    if (last != withIndexes) {
-        std::vector<std::uint32_t> other = longValuePagesOf(*p.db, *last);
-        other.push_back(p.db->pageCount() - 1);
-        EXPECT_FALSE(readAhead.takeLongValues(last->tdefPage, other, sweep));
-    }
+        if (t->physicalIndexes.size() >= 2 && !t->longValueMaps.empty()) withBoth.push_back(t);
+    ASSERT_GE(withBoth.size(), 2u);
+    const TableDefinition& earlier = *withBoth.front();
+    const TableDefinition& later = *withBoth.back();
+    CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, 1000, std::size_t{1} << 30);
+    IndexTree tree;
+    LongValueSweep sweep;
+    // Straight to the second index of a later table.
+    const PhysicalIndex& second = later.physicalIndexes[1];
+    ASSERT_TRUE(readAhead.takeTree(second.rootPage, later.tdefPage, tree, Unstarted::Wait));
+    expectSameTree(tree, walkHere(*p.db, second.rootPage, later.tdefPage));
+    // The earlier table's results are gone; the later table's others are there.
+    EXPECT_FALSE(readAhead.takeLongValues(earlier.tdefPage, longValuePagesOf(*p.db, earlier), sweep));
+    EXPECT_FALSE(readAhead.takeTree(earlier.physicalIndexes[0].rootPage, earlier.tdefPage, tree));
+    ASSERT_TRUE(readAhead.takeTree(later.physicalIndexes[0].rootPage, later.tdefPage, tree, Unstarted::Wait));
+    expectSameTree(tree, walkHere(*p.db, later.physicalIndexes[0].rootPage, later.tdefPage));
+    EXPECT_FALSE(readAhead.takeTree(PageNumber(1), PageNumber(2), tree));
+    // A sweep of other pages than the caller's is refused.
+    std::vector<std::uint32_t> other = longValuePagesOf(*p.db, later);
+    other.push_back(p.db->pageCount() - 1);
+    EXPECT_FALSE(readAhead.takeLongValues(later.tdefPage, other, sweep));
 }
 
 TEST(CheckReadAhead, AWalkThatThrowsThrowsTheSameErrorWhenTaken) {
@@ -159,7 +218,7 @@ TEST(CheckReadAhead, AWalkThatThrowsThrowsTheSameErrorWhenTaken) {
     ASSERT_FALSE(here.empty());
     IndexTree tree;
     try {
-        readAhead.takeTree(beyond, damaged.tdefPage, tree);
+        readAhead.takeTree(beyond, damaged.tdefPage, tree, Unstarted::Wait);
         ADD_FAILURE() << "no error";
     } catch (const JetError& e) {
         EXPECT_EQ(std::string(e.what()), here);
@@ -167,19 +226,49 @@ TEST(CheckReadAhead, AWalkThatThrowsThrowsTheSameErrorWhenTaken) {
     }
     if (damaged.physicalIndexes.size() > 1) {
         const PhysicalIndex& next = damaged.physicalIndexes[1];
-        ASSERT_TRUE(readAhead.takeTree(next.rootPage, damaged.tdefPage, tree));
+        ASSERT_TRUE(readAhead.takeTree(next.rootPage, damaged.tdefPage, tree, Unstarted::Wait));
         expectSameTree(tree, walkHere(*p.db, next.rootPage, damaged.tdefPage));
     }
+}
+
+TEST(CheckReadAhead, AFileTheThreadCannotOpenLeavesEveryReadToTheCaller) {
+    jet_test::TempFolder folder;
+    const auto path = folder.path() / "gone.mdb";
+    std::filesystem::copy_file(jet_test::corpusFile("jet4/testV2003.mdb"), path);
+    auto db = Database::open(path.string());
+    std::filesystem::remove(path);  // still open here, no longer there to open again
+    std::vector<const TableDefinition*> tables;
+    for (const TableEntry& t : db->tables())
+        if (t.definition) tables.push_back(&*t.definition);
+    {
+        CheckReadAhead readAhead(db->file(), db->layout(), tables);
+        IndexTree tree;
+        for (const TableDefinition* t : tables)
+            for (const PhysicalIndex& ix : t->physicalIndexes)  // neither waits nor throws
+                EXPECT_FALSE(readAhead.takeTree(ix.rootPage, t->tdefPage, tree, Unstarted::Wait));
+    }
+    // A whole check on such a file reports what it does on one thread.
+    CheckOptions threads;
+    threads.splitRowsFrom = 1;
+    CheckOptions alone;
+    alone.readAhead = false;
+    alone.splitRowsFrom = 0;
+    const CheckReport a = Checker(*db, threads).run();
+    const CheckReport b = Checker(*db, alone).run();
+    ASSERT_EQ(a.findings.size(), b.findings.size());
+    for (std::size_t i = 0; i < a.findings.size(); ++i) EXPECT_EQ(a.findings[i].describe(), b.findings[i].describe());
+    EXPECT_FALSE(a.hasDamage());
+    EXPECT_EQ(a.rowsChecked, b.rowsChecked);
 }
 
 TEST(CheckReadAhead, DestroyedWithResultsLeftItStopsItsThread) {
     Planned p = planOf("jet4/testV2003.mdb");
     for (std::size_t ahead : {1u, 3u}) {
-        CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead);
-        IndexTree tree;
-        const TableDefinition& t = *p.tables.front();
-        if (!t.physicalIndexes.empty()) {
-            EXPECT_TRUE(readAhead.takeTree(t.physicalIndexes[0].rootPage, t.tdefPage, tree));
+        for (Unstarted u : {Unstarted::Wait, Unstarted::ReadHere}) {
+            CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead);
+            IndexTree tree;
+            const TableDefinition& t = *p.tables.front();
+            if (!t.physicalIndexes.empty()) readAhead.takeTree(t.physicalIndexes[0].rootPage, t.tdefPage, tree, u);
         }
     }  // leaving the scope must not hang
 }
