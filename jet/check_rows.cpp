@@ -1,6 +1,8 @@
 #include "jet/check_rows.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "jet/byte_order.h"
 #include "jet/column_type.h"
@@ -18,11 +20,23 @@ std::string pageText(PageNumber p) { return std::to_string(p.value); }
 }  // namespace
 
 std::uint64_t keyDigest(std::span<const std::uint8_t> key) {
-    std::uint64_t h = 0xCBF29CE484222325u;
-    for (std::uint8_t b : key) h = (h ^ b) * 0x100000001B3u;
-    h ^= key.size();
+    // Eight bytes a step (keys are mostly under 16 bytes, and this runs for every
+    // row and every index entry); each word is multiplied in, then the whole mixed.
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15u;
+    std::uint64_t h = 0xCBF29CE484222325u ^ (key.size() * kMul);
+    std::size_t i = 0;
+    for (; i + 8 <= key.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, key.data() + i, 8);
+        h = std::rotl((h ^ w) * kMul, 29);
+    }
+    std::uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < key.size(); ++k) tail |= std::uint64_t{key[i + k]} << (8 * k);
+    h = (h ^ tail) * kMul;
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53u;
     h ^= h >> 33;
     return h;
 }

@@ -31,8 +31,8 @@ class ValueDecoder;
 
 inline constexpr std::uint32_t kNoKeyGap = 0xFFFFFFFFu;
 
-// FNV-1a over the key bytes, finished with a 64-bit mixer so that keys differing
-// only in their last bytes still spread over every bit.
+// A 64-bit digest of key bytes, taken eight at a time and finished with a mixer
+// so that keys differing only in their last bytes still spread over every bit.
 std::uint64_t keyDigest(std::span<const std::uint8_t> key);
 
 // The key a row should have in one physical index, kept as a 60-bit digest of
