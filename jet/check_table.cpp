@@ -411,17 +411,21 @@ void TableChecker::takeRows(const RowScan& scan) {
                     }
                 }
             }
-            for (; row < p.rowsEnd; ++row) {
-                rows_.push_back(scan.rows[row]);
-                for (std::size_t k = 0; k < indexes_.size(); ++k) {
-                    IndexState& st = indexes_[k];
-                    ExpectedEntry e = scan.expected[k][row];
-                    if (!e.encoded() && e.gap() != kNoKeyGap) {
-                        const std::uint32_t local = e.gap();
-                        e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
-                        st.gaps.push_back(scan.gaps[k][local]);
-                    }
-                    st.expected.push_back(e);
+            const auto from = static_cast<std::ptrdiff_t>(row);
+            const auto to = static_cast<std::ptrdiff_t>(p.rowsEnd);
+            rows_.insert(rows_.end(), scan.rows.begin() + from, scan.rows.begin() + to);
+            for (std::size_t k = 0; k < indexes_.size(); ++k) {
+                IndexState& st = indexes_[k];
+                const std::size_t at = st.expected.size();
+                st.expected.insert(st.expected.end(), scan.expected[k].begin() + from, scan.expected[k].begin() + to);
+                if (scan.gaps[k].empty()) continue;
+                // Gaps are numbered within the scan: renumber them into the table's list.
+                for (std::size_t i = at; i < st.expected.size(); ++i) {
+                    ExpectedEntry& e = st.expected[i];
+                    if (e.encoded() || e.gap() == kNoKeyGap) continue;
+                    const std::uint32_t local = e.gap();
+                    e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
+                    st.gaps.push_back(scan.gaps[k][local]);
                 }
             }
             lvalRowsUsed_.insert(lvalRowsUsed_.end(), scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(use),
@@ -488,13 +492,19 @@ void TableChecker::checkLongValueMaps() {
     for (auto& [column, map] : lvMaps_) {
         if (!map) continue;
         const std::uint32_t claimant = lvClaimants_[column];
+        auto from = lvalRowsUsed_.begin();
         for (PageNumber p : map->pages()) {
             if (!ctx_.claim(p, claimant, t_.name)) continue;
             // Rows nobody references: leaked long values (deleted ones are flagged and empty).
             const auto countOrphans = [&](const std::array<std::uint64_t, 4>& live) {
-                // The uses of this page's rows, in row order, met by one cursor.
-                auto use = std::lower_bound(lvalRowsUsed_.begin(), lvalRowsUsed_.end(), RowPointer(p, 0),
+                // The uses of this page's rows, in row order, met by one cursor that
+                // moves on with the map's pages (ascending; searched again if not).
+                const RowPointer first(p, 0);
+                if (from != lvalRowsUsed_.begin() && !(std::prev(from)->segment < first))
+                    from = std::lower_bound(lvalRowsUsed_.begin(), lvalRowsUsed_.end(), first,
                                             [](const LongValueUse& u, const RowPointer& x) { return u.segment < x; });
+                while (from != lvalRowsUsed_.end() && from->segment < first) ++from;
+                auto use = from;
                 std::size_t orphans = 0;
                 for (unsigned word = 0; word < 4; ++word) {
                     for (std::uint64_t bits = live[word]; bits != 0; bits &= bits - 1) {

@@ -51,15 +51,33 @@ void LongValueSweep::run(PageFile& file, const FormatLayout& layout, std::vector
         const std::size_t keep = rows.size() < kRowBudget ? 256 : 0;
         facts.push_back(longValuePageFactsOf(page, layout, rows, keep));
     });
+    indexPages();
+}
+
+void LongValueSweep::indexPages() {
+    byPage_.clear();
+    if (facts.empty()) return;
+    const std::size_t span = std::size_t{facts.back().page} - facts.front().page + 1;
+    if (span > 4 * facts.size() + 1024) return;  // scattered: searched instead
+    byPage_.assign(span, kNotSwept);
+    for (std::size_t i = 0; i < facts.size(); ++i)
+        byPage_[facts[i].page - facts.front().page] = static_cast<std::uint32_t>(i);
 }
 
 void LongValueSweep::clear() {
     pages.clear();
     facts.clear();
     rows.clear();
+    byPage_.clear();
 }
 
 const LongValuePageFacts* LongValueSweep::find(PageNumber p) const {
+    if (!byPage_.empty()) {
+        if (p.value < facts.front().page) return nullptr;
+        const std::size_t at = std::size_t{p.value} - facts.front().page;
+        if (at >= byPage_.size() || byPage_[at] == kNotSwept) return nullptr;
+        return &facts[byPage_[at]];
+    }
     const auto it = std::lower_bound(facts.begin(), facts.end(), p.value,
                                      [](const LongValuePageFacts& a, std::uint32_t v) { return a.page < v; });
     return it != facts.end() && it->page == p.value ? &*it : nullptr;
@@ -67,7 +85,7 @@ const LongValuePageFacts* LongValueSweep::find(PageNumber p) const {
 
 std::size_t LongValueSweep::bytes() const {
     return pages.capacity() * sizeof(std::uint32_t) + facts.capacity() * sizeof(LongValuePageFacts) +
-           rows.capacity() * sizeof(LongValueRowFacts);
+           rows.capacity() * sizeof(LongValueRowFacts) + byPage_.capacity() * sizeof(std::uint32_t);
 }
 
 }  // namespace jet

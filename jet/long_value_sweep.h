@@ -53,6 +53,13 @@ struct LongValueSweep {
     void clear();
     const LongValuePageFacts* find(PageNumber p) const;
     std::size_t bytes() const;
+
+private:
+    static constexpr std::uint32_t kNotSwept = 0xFFFFFFFFu;
+    // facts' position by page from pages.front(), when the pages lie close
+    // enough for it (every value's every chunk is looked up).
+    std::vector<std::uint32_t> byPage_;
+    void indexPages();
 };
 
 }  // namespace jet
