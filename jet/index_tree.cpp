@@ -1,5 +1,6 @@
 #include "jet/index_tree.h"
 
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -64,8 +65,12 @@ std::optional<LastEntry> walkPage(WalkState& s, PageNumber number, unsigned dept
                 t.keyLength = static_cast<std::uint32_t>(e.keyLength());
                 t.row = e.row;
                 t.leaf = number;
-                s.tree.keyBytes.insert(s.tree.keyBytes.end(), e.fromPrefix.begin(), e.fromPrefix.end());
-                s.tree.keyBytes.insert(s.tree.keyBytes.end(), e.rest.begin(), e.rest.end());
+                // One resize (its room grows geometrically) and two copies.
+                ByteArena& keys = s.tree.keyBytes;
+                const std::size_t at = keys.size();
+                keys.resize(at + e.keyLength());
+                if (!e.fromPrefix.empty()) std::memcpy(keys.data() + at, e.fromPrefix.data(), e.fromPrefix.size());
+                if (!e.rest.empty()) std::memcpy(keys.data() + at + e.fromPrefix.size(), e.rest.data(), e.rest.size());
                 ++leafEntries;
             } else {
                 LastEntry& c = children.emplace_back();

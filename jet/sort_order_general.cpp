@@ -70,7 +70,8 @@ std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const 
             case SortCharKind::Unprintable: records.push_back({position, e}); break;
             case SortCharKind::Simple:
             case SortCharKind::International:
-                bytes.insert(bytes.end(), e->inlineBytes, e->inlineBytes + e->inlineLength);
+                // A byte or two a character: pushed one by one into the room reserved above.
+                for (std::size_t b = 0; b < e->inlineLength; ++b) bytes.push_back(e->inlineBytes[b]);
                 if (e->kind == SortCharKind::International) {
                     extra.push_back(e->extra);
                     hasExtra = true;
