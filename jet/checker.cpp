@@ -1,7 +1,10 @@
 #include "jet/checker.h"
 
+#include <cstring>
 #include <map>
 #include <set>
+#include <span>
+#include <thread>
 
 #include "jet/byte_order.h"
 #include "jet/check_catalog.h"
@@ -155,18 +158,73 @@ std::optional<GlobalMap> readGlobalMap(CheckContext& ctx, std::uint32_t claimant
     return global;
 }
 
-void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global) {
+// What the accounting needs of a page no structure uses, read before the pages
+// are gone through in order (when nothing was learnt, the page is read then).
+struct LeakedPage {
+    enum class Seen : std::uint8_t { NotRead, Zero, Used };
+    std::uint32_t page = 0;
+    Seen seen = Seen::NotRead;
+    std::uint8_t type = 0;
+};
+
+void readLeakedPages(PageFile& file, std::span<LeakedPage> leaked) {
+    std::vector<std::uint32_t> numbers;
+    numbers.reserve(leaked.size());
+    for (const LeakedPage& l : leaked) numbers.push_back(l.page);
+    std::size_t next = 0;
+    try {
+        file.forEachPage(numbers, [&](const PageBuffer& page) {
+            while (next < leaked.size() && leaked[next].page != page.number.value) ++next;
+            if (next == leaked.size()) return;
+            LeakedPage& l = leaked[next];
+            // All zero: its first byte is, and every byte equals the one before it.
+            const bool zero = !page.bytes.empty() && page.bytes[0] == 0 &&
+                              std::memcmp(page.bytes.data(), page.bytes.data() + 1, page.bytes.size() - 1) == 0;
+            l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
+            l.type = page.bytes.empty() ? 0 : page.bytes[0];
+        });
+    } catch (const JetError&) {
+        // The pages not read are read again, one by one, where their findings go.
+    }
+}
+
+void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, std::size_t splitFrom) {
     CheckReport& report = ctx.report();
     const std::uint32_t pages = ctx.file().pageCount();
     report.pageCount = pages;
     if (!global) return;
+    std::vector<LeakedPage> leaked;
+    for (std::uint32_t n = 0; n < pages; ++n)
+        if (!global->free[n] && !ctx.claims().owner(PageNumber(n))) leaked.push_back({n});
+    // Many leaked pages are read on two threads; the findings follow in page order.
+    std::size_t half = leaked.size();
+    std::thread helper;
+    if (splitFrom > 0 && leaked.size() >= splitFrom) {
+        half = leaked.size() / 2;
+        try {
+            helper = std::thread([&ctx, rest = std::span<LeakedPage>(leaked).subspan(half)] {
+                try {
+                    PageFile file(ctx.file().path(), 2 * PageFile::kMaxRun);
+                    file.configure(ctx.file().pageSize(), ctx.file().databaseKey());
+                    readLeakedPages(file, rest);
+                } catch (const std::exception&) {
+                    // Not read here: read on the way through.
+                }
+            });
+        } catch (const std::exception&) {
+            half = leaked.size();
+        }
+    }
+    readLeakedPages(ctx.file(), std::span<LeakedPage>(leaked).first(half));
+    if (helper.joinable()) helper.join();
+
     std::size_t leakedZero = 0;
+    std::size_t next = 0;
     for (std::uint32_t n = 0; n < pages; ++n) {
         const PageNumber p(n);
-        const auto owner = ctx.claims().owner(p);
         if (global->free[n]) {
             ++report.freePages;
-            if (owner) {
+            if (const auto owner = ctx.claims().owner(p)) {
                 Finding f;
                 f.kind = FindingClass::Damage;
                 f.code = "used_page_marked_free";
@@ -178,24 +236,23 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global) 
             }
             continue;
         }
-        if (owner) continue;
+        if (next == leaked.size() || leaked[next].page != n) continue;
+        LeakedPage l = leaked[next++];
         ++report.leakedPages;
-        PageRef ref = ctx.page(p, {});
-        bool zero = ref != nullptr;
-        if (ref)
-            for (std::uint8_t b : ref->bytes)
-                if (b != 0) {
-                    zero = false;
-                    break;
-                }
-        if (zero) {
+        if (l.seen == LeakedPage::Seen::NotRead) {
+            if (PageRef ref = ctx.page(p, {})) {
+                const bool zero = !ref->bytes.empty() && ref->bytes[0] == 0 &&
+                                  std::memcmp(ref->bytes.data(), ref->bytes.data() + 1, ref->bytes.size() - 1) == 0;
+                l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
+                l.type = ref->bytes.empty() ? 0 : ref->bytes[0];
+            }
+        }
+        if (l.seen == LeakedPage::Seen::Zero) {
             ++leakedZero;
             continue;
         }
         ctx.add(FindingClass::SpaceLeak, "leaked_page",
-                "página do tipo " + std::to_string(ref ? ref->bytes[0] : 0) +
-                    " não está livre nem é usada por nenhuma estrutura",
-                n);
+                "página do tipo " + std::to_string(l.type) + " não está livre nem é usada por nenhuma estrutura", n);
     }
     if (leakedZero > 0)
         ctx.add(FindingClass::SpaceLeak, "leaked_zero_pages",
@@ -240,7 +297,7 @@ CheckReport Checker::run() {
         if (!done.insert(def.tdefPage.value).second) return;
         ++report.tablesChecked;
         try {
-            TableChecker table(ctx, def, options_.verifyIndexKeys, options_.splitRowsFrom);
+            TableChecker table(ctx, def, options_.verifyIndexKeys, options_.splitPagesFrom);
             table.run();
             report.liveRowsByTable[def.tdefPage.value] = table.liveRows();
         } catch (const JetError& e) {
@@ -268,7 +325,7 @@ CheckReport Checker::run() {
         ctx.add(FindingClass::Damage, "catalog_unreadable",
                 std::string("o catálogo não pôde ser verificado: ") + e.what(), 2u, "MSysObjects");
     }
-    checkAccounting(ctx, global);
+    checkAccounting(ctx, global, options_.splitPagesFrom);
     ctx.finish();
     return report;
 }

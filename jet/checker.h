@@ -12,8 +12,9 @@ struct CheckOptions {
     bool verifyIndexKeys = true;        // rebuild every index key from its row and compare
     std::size_t maxFindingsPerKind = 200;  // further findings of one kind are only counted
     bool readAhead = true;              // long values and index trees are read on a second thread (same report)
-    std::size_t splitRowsFrom = 256;    // tables with this many data pages or more have their rows checked
-                                        // on two threads (0: never; same report)
+    std::size_t splitPagesFrom = 256;   // work over this many pages or more (a table's data pages and their
+                                        // rows, the pages no structure uses) is split over two threads
+                                        // (0: never; same report)
 };
 
 // Walks every structure of an open database and verifies every invariant it can:

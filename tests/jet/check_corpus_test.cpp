@@ -2,11 +2,15 @@
 // harmless oddities these files really contain reported as such.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
 
 #include "corpus_files.h"
+#include "jet/database.h"
+#include "jet/usage_map.h"
+#include "temp_copy.h"
 #include "jet/checker.h"
 
 namespace {
@@ -59,6 +63,49 @@ TEST(CheckCorpus, KnownOdditiesAreReportedAsStaleOrLeaks) {
     EXPECT_FALSE(t.hasDamage());
     EXPECT_GT(t.count("leaked_page"), 0u);
     EXPECT_GT(t.leakedPages, 0u);
+}
+
+TEST(CheckCorpus, LeakedPagesAreToldZeroOrNotByTheirBytes) {
+    // Every page a structure uses has a non-zero type byte, so the leaked pages
+    // reported as zero are exactly the file's all-zero pages not marked free.
+    std::size_t files = 0;
+    for (const std::string& f : corpusDatabases()) {
+        const std::string path = jet_test::corpusFile(f);
+        const auto bytes = jet_test::readBytes(path);
+        auto db = jet::Database::open(path);
+        const std::size_t ps = db->layout().pageSize;
+        const jet::UsageMap free = db->globalFreeMap();
+        std::size_t zeroInUse = 0;
+        for (std::uint32_t p = 0; p < db->pageCount(); ++p) {
+            if (free.contains(jet::PageNumber(p))) continue;
+            const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(std::size_t{p} * ps);
+            if (std::all_of(first, first + static_cast<std::ptrdiff_t>(ps), [](std::uint8_t b) { return b == 0; }))
+                ++zeroInUse;
+        }
+        if (zeroInUse == 0) continue;
+        SCOPED_TRACE(f);
+        ++files;
+        for (std::size_t splitFrom : {0u, 1u}) {
+            jet::CheckOptions o;
+            o.splitPagesFrom = splitFrom;
+            const jet::CheckReport r = jet::checkDatabase(path, o);
+            std::size_t zero = 0;
+            std::size_t used = 0;
+            for (const jet::Finding& x : r.findings) {
+                if (x.code == "leaked_zero_pages") zero = std::stoul(x.message);
+                if (x.code != "leaked_page") continue;
+                if (!x.page) {  // "mais N ocorrências ...": those past the cap
+                    used += std::stoul(x.message.substr(std::string("mais ").size()));
+                    continue;
+                }
+                ++used;
+                EXPECT_NE(bytes.at(std::size_t{*x.page} * ps), 0) << *x.page;
+            }
+            EXPECT_EQ(zero, zeroInUse) << splitFrom;
+            EXPECT_EQ(r.leakedPages, zero + used) << splitFrom;
+        }
+    }
+    EXPECT_GT(files, 0u);
 }
 
 TEST(CheckCorpus, CharactersTheSortOrderLacksAreNotedNotDamage) {

@@ -249,10 +249,10 @@ TEST(CheckReadAhead, AFileTheThreadCannotOpenLeavesEveryReadToTheCaller) {
     }
     // A whole check on such a file reports what it does on one thread.
     CheckOptions threads;
-    threads.splitRowsFrom = 1;
+    threads.splitPagesFrom = 1;
     CheckOptions alone;
     alone.readAhead = false;
-    alone.splitRowsFrom = 0;
+    alone.splitPagesFrom = 0;
     const CheckReport a = Checker(*db, threads).run();
     const CheckReport b = Checker(*db, alone).run();
     ASSERT_EQ(a.findings.size(), b.findings.size());

@@ -21,13 +21,13 @@ namespace {
 CheckOptions onOneThread() {
     CheckOptions o;
     o.readAhead = false;
-    o.splitRowsFrom = 0;
+    o.splitPagesFrom = 0;
     return o;
 }
 
 CheckOptions rowsSplit() {
     CheckOptions o;
-    o.splitRowsFrom = 1;  // every table, however small
+    o.splitPagesFrom = 1;  // every table, however small
     return o;
 }
 

@@ -31,11 +31,11 @@ std::vector<std::string> describedFindings(const jet::CheckReport& r) {
 Outcome checkCopy(const std::filesystem::path& path) {
     try {
         jet::CheckOptions threads;
-        threads.splitRowsFrom = 2;  // the corpus tables are small
+        threads.splitPagesFrom = 2;  // the corpus tables are small
         const jet::CheckReport r = jet::checkDatabase(path.string(), threads);
         jet::CheckOptions inline_;
         inline_.readAhead = false;
-        inline_.splitRowsFrom = 0;
+        inline_.splitPagesFrom = 0;
         const jet::CheckReport same = jet::checkDatabase(path.string(), inline_);
         EXPECT_EQ(describedFindings(r), describedFindings(same)) << path;
         EXPECT_EQ(r.indexesChecked, same.indexesChecked) << path;
