@@ -9,6 +9,7 @@
 #include "jet/data_page.h"
 #include "jet/jet_error.h"
 #include "jet/long_value_reader.h"
+#include "jet/text_codec.h"
 #include "jet/value_decoder.h"
 
 namespace jet {
@@ -250,10 +251,22 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
         const RowCheckPlan::Index& st = plan_.indexes[k];
         ExpectedEntry& e = out_->expected[k].emplace_back();
         if (!st.encoder) continue;
-        scratch_.resize(st.columnPositions.size());
+        const std::size_t n = st.columnPositions.size();
+        scratch_.resize(n);
+        texts_.assign(n, KeyText{});
+        if (textUnits_.size() < n) textUnits_.resize(n);
         bool decoded = true;
-        for (std::size_t j = 0; j < st.columnPositions.size(); ++j) {
+        for (std::size_t j = 0; j < n; ++j) {
             const std::size_t pos = st.columnPositions[j];
+            if (st.textAsUnits[j] && fields_.fields[pos].present) {
+                // Its key is built from UTF-16 units: taken from the stored bytes
+                // without decoding to UTF-8 and back (a present text is never null).
+                decodeJet4TextUnits(fields_.fields[pos].bytes, textUnits_[j]);
+                texts_[j] = KeyText{true, textUnits_[j]};
+                scratch_[j] = Value{};
+                e.addColumn(false);
+                continue;
+            }
             try {
                 scratch_[j] = values_.decode(t_.columns[pos], fields_.fields[pos], at);
             } catch (const JetError&) {
@@ -265,7 +278,7 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
         }
         if (!decoded || !plan_.verifyIndexKeys) continue;
         keyScratch_.clear();
-        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, keyScratch_)) {
+        if (std::optional<KeyGap> gap = st.encoder->appendKey(scratch_, texts_, keyScratch_)) {
             e.setGap(static_cast<std::uint32_t>(out_->gaps[k].size()));
             out_->gaps[k].push_back(std::move(*gap));
         } else {
@@ -274,8 +287,6 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
     }
 }
 
-// Rows are met in the order of the table's page map, which is ascending for every
-// map kind; sorting is only a safeguard, so lookups by row pointer can bisect.
 void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
     const std::uint32_t pn = at.page.value;
     const int r = at.row;

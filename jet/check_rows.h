@@ -77,6 +77,7 @@ struct RowCheckPlan {
     struct Index {
         const KeyEncoder* encoder = nullptr;       // none: the key cannot be built
         std::vector<std::size_t> columnPositions;  // in TableDefinition::columns
+        std::vector<bool> textAsUnits;             // per column: Jet4 text keyed from its UTF-16 units
     };
     const TableDefinition* table = nullptr;
     const FormatLayout* layout = nullptr;
@@ -168,6 +169,8 @@ private:
     RowDecoder decoder_;
     RowFields fields_;
     std::vector<Value> scratch_;
+    std::vector<KeyText> texts_;
+    std::vector<std::vector<std::uint16_t>> textUnits_;
     ByteArena keyScratch_;
     std::vector<RowPointer> chainScratch_;         // one long value's segments
     ChainVisits chainVisits_;                      // and its cycle check

@@ -350,8 +350,19 @@ void TableChecker::checkDataPages() {
     plan.longValuePages = &lvSweep_;
     plan.longValueMaps = &lvMaps_;
     plan.longValueClaimants = &lvClaimants_;
-    for (const IndexState& st : indexes_)
-        plan.indexes.push_back({st.encoder ? &*st.encoder : nullptr, st.columnPositions});
+    for (const IndexState& st : indexes_) {
+        RowCheckPlan::Index& ix = plan.indexes.emplace_back();
+        ix.encoder = st.encoder ? &*st.encoder : nullptr;
+        ix.columnPositions = st.columnPositions;
+        ix.textAsUnits.assign(st.columnPositions.size(), false);
+        if (!ix.encoder || ctx_.layout().jet3) continue;
+        for (std::size_t j = 0; j < st.columnPositions.size(); ++j) {
+            const Column& c = t_.columns[st.columnPositions[j]];
+            const KeyColumn& k = ix.encoder->columns()[j];
+            ix.textAsUnits[j] = c.type == column_type::Text && !c.isCalculated() && k.sortOrder &&
+                                *k.sortOrder != SortOrder::General97;
+        }
+    }
 
     const std::vector<PageNumber> pages = owned_->pages();
     // A large table's later pages are checked on a second thread while this one
@@ -442,6 +453,8 @@ void TableChecker::takeRows(const RowScan& scan) {
     }
 }
 
+// Rows are met in the order of the table's page map, which is ascending for every
+// map kind; sorting is only a safeguard, so lookups by row pointer can bisect.
 void TableChecker::orderRows() {
     if (!std::is_sorted(rows_.begin(), rows_.end())) {
         std::vector<std::size_t> order(rows_.size());

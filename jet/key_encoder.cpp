@@ -165,6 +165,11 @@ KeyEncoding KeyEncoder::encode(std::span<const Value> values) const {
 }
 
 std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteArena& out) const {
+    return appendKey(values, {}, out);
+}
+
+std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::span<const KeyText> texts,
+                                            ByteArena& out) const {
     std::optional<KeyGap> gap;
     if (values.size() != columns_.size()) {
         gap = gapOf(0, KeyGapReason::UnexpectedValue,
@@ -174,6 +179,7 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteA
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const KeyColumn& col = columns_[i];
         const Value& v = values[i];
+        const KeyText* given = i < texts.size() && texts[i].given ? &texts[i] : nullptr;
         const bool asc = col.ascending;
         auto fail = [&](KeyGapReason r, std::string detail, std::uint32_t ch = 0) {
             gap = gapOf(i, r, std::move(detail), ch);
@@ -188,7 +194,7 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteA
             out.push_back(asc ? byte : static_cast<std::uint8_t>(~byte));
             continue;
         }
-        if (isNull(v)) {
+        if (!given && isNull(v)) {
             out.push_back(asc ? kNullAscending : kNullDescending);
             continue;
         }
@@ -268,7 +274,8 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteA
             case column_type::Text:
             case column_type::Memo: {
                 const auto* s = as<std::string>(v);
-                if (s == nullptr) return fail(KeyGapReason::UnexpectedValue, "text column without a string"), gap;
+                if (s == nullptr && !given)
+                    return fail(KeyGapReason::UnexpectedValue, "text column without a string"), gap;
                 if (!col.sortOrder) {
                     return fail(KeyGapReason::UnknownCollation,
                                 "collation " + std::to_string(col.collation) + " has no character table"), gap;
@@ -278,6 +285,7 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteA
                         return fail(KeyGapReason::UnknownCollation,
                                     "code page " + std::to_string(col.codePage) + " is not supported"), gap;
                     }
+                    if (given) return fail(KeyGapReason::UnexpectedValue, "General97 text given as units"), gap;
                     std::optional<std::uint32_t> unmappable;
                     const std::vector<std::uint8_t> cp = utf8ToCp1252(*s, unmappable);
                     if (unmappable) {
@@ -293,8 +301,14 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, ByteA
                     out.insert(out.end(), text.bytes.begin(), text.bytes.end());
                 } else {
                     // Reused across calls: the encoder runs once per row and index.
-                    thread_local std::vector<std::uint16_t> units;
-                    utf8ToUtf16Units(*s, units);
+                    thread_local std::vector<std::uint16_t> fromUtf8;
+                    std::span<const std::uint16_t> units;
+                    if (given) {
+                        units = given->units;
+                    } else {
+                        utf8ToUtf16Units(*s, fromUtf8);
+                        units = fromUtf8;
+                    }
                     if (const auto missing = appendGeneralText(*col.sortOrder, units, out)) {
                         out.resize(segStart);  // no partial text in the result
                         return fail(KeyGapReason::UnsupportedCharacter,

@@ -48,6 +48,14 @@ struct KeyColumn {
     std::uint16_t codePage = 0;          // Jet3 text
 };
 
+// A text column's value as the UTF-16 code units its key is built from, for a
+// caller that has them without decoding the text to UTF-8 first (the
+// General97 sort order, which works on code page bytes, cannot take them).
+struct KeyText {
+    bool given = false;
+    std::span<const std::uint16_t> units;
+};
+
 // Builds the key bytes of a physical index from a row's decoded values: one segment
 // per column (flag byte, then the type's encoding, inverted for descending columns).
 class KeyEncoder {
@@ -61,6 +69,10 @@ public:
     // The same key appended to `out` (no allocation per key for callers that keep
     // many keys in one buffer). On a gap, `out` may hold a partial key.
     std::optional<KeyGap> appendKey(std::span<const Value> values, ByteArena& out) const;
+    // The same, with `texts[i]`, where given, standing for the (present) value of
+    // text column i in place of `values[i]`.
+    std::optional<KeyGap> appendKey(std::span<const Value> values, std::span<const KeyText> texts,
+                                    ByteArena& out) const;
 
     const std::vector<KeyColumn>& columns() const { return columns_; }
 

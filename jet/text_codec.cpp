@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <type_traits>
 #include <vector>
 
 namespace jet {
@@ -81,50 +82,57 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
 
 namespace {
 
-// Shared by plain and compressed text: takes code units one at a time and pairs surrogates.
+// Takes code units one at a time and pairs surrogates; an unpaired one becomes
+// U+FFFD. Writes UTF-8 into a string or keeps units in a vector.
+template <class Out>
 class Utf16Sink {
 public:
-    explicit Utf16Sink(std::string& out) : out_(out) {}
+    explicit Utf16Sink(Out& out) : out_(out) {}
     void unit(std::uint16_t u) {
         if (pendingHigh_) {
             if (u >= 0xDC00 && u <= 0xDFFF) {
-                appendUtf8(out_, 0x10000 + ((std::uint32_t{pendingHigh_} - 0xD800) << 10) + (u - 0xDC00));
+                pair(pendingHigh_, u);
                 pendingHigh_ = 0;
                 return;
             }
-            appendUtf8(out_, 0xFFFD);
+            single(0xFFFD);
             pendingHigh_ = 0;
         }
         if (u >= 0xD800 && u <= 0xDBFF) pendingHigh_ = u;
-        else appendUtf8(out_, u);  // a lone low surrogate becomes U+FFFD in appendUtf8
+        else single(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
     }
     void finish() {
-        if (pendingHigh_) appendUtf8(out_, 0xFFFD);
+        if (pendingHigh_) single(0xFFFD);
         pendingHigh_ = 0;
     }
 
 private:
-    std::string& out_;
+    void single(std::uint16_t u) {
+        if constexpr (std::is_same_v<Out, std::string>) appendUtf8(out_, u);
+        else out_.push_back(u);
+    }
+    void pair(std::uint16_t high, std::uint16_t low) {
+        if constexpr (std::is_same_v<Out, std::string>) {
+            appendUtf8(out_, 0x10000 + ((std::uint32_t{high} - 0xD800) << 10) + (low - 0xDC00));
+        } else {
+            out_.push_back(high);
+            out_.push_back(low);
+        }
+    }
+
+    Out& out_;
     std::uint16_t pendingHigh_ = 0;
 };
 
-}  // namespace
-
-std::string decodeUtf16le(std::span<const std::uint8_t> data) {
-    std::string out;
-    out.reserve(data.size() / 2);
-    Utf16Sink sink(out);
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        sink.unit(static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8)));
-    sink.finish();
-    return out;
-}
-
-std::string decodeJet4Text(std::span<const std::uint8_t> data) {
-    if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xFE) return decodeUtf16le(data);
-    std::string out;
-    out.reserve(data.size());
-    Utf16Sink sink(out);
+// Plain UTF-16LE, or the compressed form, unit by unit into `sink`.
+template <class Sink>
+void readJet4Text(std::span<const std::uint8_t> data, Sink& sink) {
+    if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xFE) {
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+            sink.unit(static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8)));
+        sink.finish();
+        return;
+    }
     bool compressed = true;
     std::size_t i = 2;
     while (i < data.size()) {
@@ -143,7 +151,33 @@ std::string decodeJet4Text(std::span<const std::uint8_t> data) {
         }
     }
     sink.finish();
+}
+
+}  // namespace
+
+std::string decodeUtf16le(std::span<const std::uint8_t> data) {
+    std::string out;
+    out.reserve(data.size() / 2);
+    Utf16Sink<std::string> sink(out);
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+        sink.unit(static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8)));
+    sink.finish();
     return out;
+}
+
+std::string decodeJet4Text(std::span<const std::uint8_t> data) {
+    std::string out;
+    out.reserve(data.size());
+    Utf16Sink<std::string> sink(out);
+    readJet4Text(data, sink);
+    return out;
+}
+
+void decodeJet4TextUnits(std::span<const std::uint8_t> data, std::vector<std::uint16_t>& out) {
+    out.clear();
+    out.reserve(data.size());
+    Utf16Sink<std::vector<std::uint16_t>> sink(out);
+    readJet4Text(data, sink);
 }
 
 std::string decodeCodePage(std::span<const std::uint8_t> data, std::uint16_t codePage) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "jet/column_type.h"
 #include "jet/jet_error.h"
+#include "jet/key_text_units.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 namespace {
@@ -180,6 +183,56 @@ TEST(KeyEncoder, MissingCharacterIsReportedNotGuessed) {
     const KeyEncoder jet3({col(column_type::Text, true, SortOrder::General97)}, FormatVersion::Jet3);
     const Value greek[] = {std::string("\xCE\xB1")};  // α has no code-page 1252 byte
     EXPECT_EQ(jet3.encode(greek).gap->reason, KeyGapReason::UnsupportedCharacter);
+}
+
+TEST(KeyEncoder, TextGivenAsStoredUnitsKeysAsItsDecodedValue) {
+    // Random stored Jet4 text, plain and compressed, rich in surrogates (paired,
+    // lone, cut off) and in the compressed form's toggles: the units read straight
+    // from the bytes are those of the text decoded to UTF-8, and key the same.
+    std::mt19937 random(20261208);
+    const KeyEncoder enc({col(column_type::Long), col(column_type::Text, false, SortOrder::General),
+                          col(column_type::Text, true, SortOrder::GeneralLegacy)},
+                         FormatVersion::Ace14);
+    std::vector<std::uint16_t> units;
+    std::size_t keyed = 0;
+    for (int round = 0; round < 4000; ++round) {
+        ByteVec stored;
+        const bool compressed = round % 2 == 1;
+        if (compressed) stored = {0xFF, 0xFE};
+        const int n = static_cast<int>(random() % 24);
+        for (int i = 0; i < n; ++i) {
+            const unsigned pick = random() % 10;
+            if (compressed && pick == 0) {
+                stored.push_back(0x00);  // toggles between one-byte and two-byte units
+            } else if (pick < 3) {
+                const std::uint16_t surrogate = static_cast<std::uint16_t>(0xD800 + random() % 0x800);
+                stored.push_back(static_cast<std::uint8_t>(surrogate));
+                stored.push_back(static_cast<std::uint8_t>(surrogate >> 8));
+            } else {
+                stored.push_back(static_cast<std::uint8_t>(0x20 + random() % 0x60));
+            }
+        }
+        if (random() % 5 == 0 && !stored.empty()) stored.pop_back();  // cut mid-unit
+        decodeJet4TextUnits(stored, units);
+        const std::string text = decodeJet4Text(stored);
+        ASSERT_EQ(units, utf8ToUtf16Units(text)) << round;
+
+        const Value values[] = {std::int32_t{round}, std::string(text), std::string(text)};
+        ByteArena fromValues;
+        const auto gapA = enc.appendKey(values, fromValues);
+        const KeyText texts[] = {KeyText{}, KeyText{true, units}, KeyText{true, units}};
+        const Value placeholders[] = {std::int32_t{round}, Value{}, Value{}};
+        ByteArena fromUnits;
+        const auto gapB = enc.appendKey(placeholders, texts, fromUnits);
+        ASSERT_EQ(gapA.has_value(), gapB.has_value()) << round;
+        if (gapA) {
+            EXPECT_EQ(gapA->character, gapB->character) << round;
+            continue;
+        }
+        EXPECT_EQ(fromValues, fromUnits) << round;
+        ++keyed;
+    }
+    EXPECT_GT(keyed, 100u);
 }
 
 TEST(KeyEncoder, UnknownCollationAndTypeAndMismatchedValue) {
