@@ -191,9 +191,13 @@ void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber numbe
             const std::size_t keyLen = fullSize - trailer;
             // The trailer is the end of prefix ‖ stored; a short stored part leaves some of it in the prefix.
             std::uint8_t tail[8];
-            for (std::size_t i = 0; i < trailer; ++i) {
-                const std::size_t k = keyLen + i;
-                tail[i] = k < head ? prefix[k] : stored[k - head];
+            if (keyLen >= head) {
+                std::memcpy(tail, stored.data() + (keyLen - head), trailer);
+            } else {
+                for (std::size_t i = 0; i < trailer; ++i) {
+                    const std::size_t k = keyLen + i;
+                    tail[i] = k < head ? prefix[k] : stored[k - head];
+                }
             }
             e.row = RowPointer::fromIndexBytes(tail);
             if (!out.isLeaf()) e.child = PageNumber(bytes::u32be(std::span<const std::uint8_t>(tail, 8), 4));
