@@ -380,10 +380,21 @@ void TableChecker::checkDataPages() {
     }
     RowScanner here(plan, ctx_.file(), ctx_.db().values());
     RowScan scan;
-    for (std::size_t i = 0; i < split; ++i) {
-        scan.clear();
-        here.scanPage(pages[i], scan);
-        takeRows(scan);
+    {
+        // The pages are known: they are read a cluster at a time.
+        std::vector<std::uint32_t> mine;
+        mine.reserve(split);
+        for (std::size_t i = 0; i < split; ++i) mine.push_back(pages[i].value);
+        ctx_.file().plan(std::move(mine));
+        struct PlanEnd {
+            PageFile& file;
+            ~PlanEnd() { file.plan({}); }
+        } planEnd{ctx_.file()};
+        for (std::size_t i = 0; i < split; ++i) {
+            scan.clear();
+            here.scanPage(pages[i], scan);
+            takeRows(scan);
+        }
     }
     if (!helper) return;
     if (RowScan* rest = helper->finish()) {

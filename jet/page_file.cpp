@@ -94,6 +94,8 @@ void PageFile::configure(std::size_t pageSize, std::uint32_t databaseKey) {
     pool_ = std::make_shared<PageBufferPool>(pageSize_);
     streams_ = {};
     misses_ = 0;
+    plan_.clear();
+    planNext_ = 0;
 }
 
 std::shared_ptr<PageFile::Run> PageFile::readRun(std::uint32_t first, std::uint32_t count) {
@@ -141,6 +143,26 @@ void PageFile::evictOldest() {
     if (old.use_count() == 1 && spare_.size() < kSpareRuns) spare_.push_back(std::move(old));
 }
 
+namespace {
+
+// The end of the stretch of `pages` from `i` (ascending) that one read of at most
+// `maxRun` pages covers, stopping at `limit` (the end of the file).
+std::size_t stretchEnd(std::span<const std::uint32_t> pages, std::size_t i, std::uint32_t maxRun,
+                       std::uint32_t limit) {
+    std::size_t j = i + 1;
+    while (j < pages.size() && pages[j] > pages[j - 1] && pages[j] - pages[i] < maxRun && pages[j] < limit) ++j;
+    return j;
+}
+
+}  // namespace
+
+void PageFile::plan(std::vector<std::uint32_t> pages) {
+    if (!std::is_sorted(pages.begin(), pages.end())) std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    plan_ = std::move(pages);
+    planNext_ = 0;
+}
+
 void PageFile::forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit) {
     std::vector<std::uint8_t> buffer(std::size_t{kMaxRun} * pageSize_);
     PageBuffer page;
@@ -148,15 +170,14 @@ void PageFile::forEachPage(std::span<const std::uint32_t> pages, const std::func
     while (i < pages.size()) {
         const std::uint32_t first = pages[i];
         if (first >= pageCount_) break;  // ascending: every later one is past the end too
-        // The longest stretch of consecutive wanted pages from here, within one run.
-        std::size_t j = i + 1;
-        while (j < pages.size() && j - i < kMaxRun && pages[j] == pages[j - 1] + 1 && pages[j] < pageCount_) ++j;
-        const std::uint32_t count = static_cast<std::uint32_t>(j - i);
+        // The wanted pages from here that one read covers; those between are read and skipped.
+        const std::size_t j = stretchEnd(pages, i, kMaxRun, pageCount_);
+        const std::uint32_t count = pages[j - 1] - first + 1;
         const std::size_t got = readInto(std::uint64_t{first} * pageSize_, buffer.data(), std::size_t{count} * pageSize_);
         const std::uint32_t whole = static_cast<std::uint32_t>(got / pageSize_);
-        for (std::uint32_t k = 0; k < whole; ++k) {
-            const std::span<std::uint8_t> bytes(buffer.data() + std::size_t{k} * pageSize_, pageSize_);
-            page.number = PageNumber(first + k);
+        for (std::size_t k = i; k < j && pages[k] - first < whole; ++k) {
+            const std::span<std::uint8_t> bytes(buffer.data() + std::size_t{pages[k] - first} * pageSize_, pageSize_);
+            page.number = PageNumber(pages[k]);
             if (databaseKey_ != 0 && page.number.value != 0) rc4Apply(databaseKey_ ^ page.number.value, bytes);
             page.bytes = bytes;
             visit(page);
@@ -172,6 +193,25 @@ PageRef PageFile::page(PageNumber n) {
         throwCorruption("page " + std::to_string(n.value) + " lies beyond the end of the file (" +
                             std::to_string(pageCount_) + " pages)",
                         ErrorLocation{.page = n.value});
+    }
+    // A planned page: read with the planned ones close after it.
+    if (!plan_.empty()) {
+        auto at = std::lower_bound(plan_.begin() + static_cast<std::ptrdiff_t>(std::min(planNext_, plan_.size())),
+                                   plan_.end(), n.value);
+        if (at == plan_.end() || *at != n.value) at = std::lower_bound(plan_.begin(), plan_.end(), n.value);
+        if (at != plan_.end() && *at == n.value) {
+            const std::size_t i = static_cast<std::size_t>(at - plan_.begin());
+            const std::size_t j = stretchEnd(plan_, i, kMaxRun, pageCount_);
+            planNext_ = j;
+            std::uint32_t count = plan_[j - 1] - n.value + 1;
+            for (std::uint32_t k = 1; k < count; ++k) {
+                if (cached_.count(n.value + k)) {
+                    count = k;
+                    break;
+                }
+            }
+            return cacheRun(n, readRun(n.value, count));
+        }
     }
     Stream* stream = nullptr;
     for (Stream& s : streams_)
@@ -192,11 +232,14 @@ PageRef PageFile::page(PageNumber n) {
         }
     }
     std::shared_ptr<Run> run = readRun(n.value, count);
+    stream->end = n.value + static_cast<std::uint32_t>(run->pages.size());
+    return cacheRun(n, std::move(run));
+}
+
+PageRef PageFile::cacheRun(PageNumber n, std::shared_ptr<Run> run) {
     if (run->pages.empty()) {
         throwCorruption("short read of page " + std::to_string(n.value), ErrorLocation{.page = n.value});
     }
-    stream->end = n.value + static_cast<std::uint32_t>(run->pages.size());
-
     for (const PageBuffer& p : run->pages) cached_.emplace(p.number.value, PageRef(run, &p));
     PageRef wanted = cached_.find(n.value)->second;
     runPages_ += run->pages.size();

@@ -65,11 +65,19 @@ public:
     // The page, decoded. Throws a corruption error for pages beyond the end of the file.
     PageRef page(PageNumber n);
 
-    // Reads each page of `pages` (ascending) once, consecutive ones with one call,
-    // into one buffer reused for the whole walk, and hands it to `visit`; nothing is
-    // cached. For one-pass sweeps, whose pages are not wanted again: they neither
-    // push other pages out of the cache nor cost a fresh buffer each. Pages past
-    // the end of the file are skipped.
+    // The pages about to be asked for, ascending (a table's data pages): a miss on
+    // one of them reads with the same call the planned pages after it that lie
+    // within kMaxRun pages, and the few unplanned ones between them. Pages a
+    // database allocates in clusters are then read a cluster a call, not in runs
+    // growing from one page each time a cluster starts. Replaces the plan before;
+    // an empty one ends it.
+    void plan(std::vector<std::uint32_t> pages);
+
+    // Reads each page of `pages` (ascending) once, those within kMaxRun pages of
+    // each other with one call, into one buffer reused for the whole walk, and hands
+    // it to `visit`; nothing is cached. For one-pass sweeps, whose pages are not
+    // wanted again: they neither push other pages out of the cache nor cost a fresh
+    // buffer each. Pages past the end of the file are skipped.
     void forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit);
 
     static constexpr std::uint32_t kMaxRun = 32;         // pages read by one call at most
@@ -81,6 +89,8 @@ public:
 private:
     struct Run;
     std::shared_ptr<Run> readRun(std::uint32_t first, std::uint32_t count);
+    // Caches the pages of `run` (read for a miss on `n`) and returns `n`.
+    PageRef cacheRun(PageNumber n, std::shared_ptr<Run> run);
     void evictOldest();
     std::size_t readInto(std::uint64_t offset, std::uint8_t* out, std::size_t n) const;
 
@@ -105,6 +115,8 @@ private:
     static constexpr std::size_t kStreams = 4;
     std::array<Stream, kStreams> streams_{};
     std::uint64_t misses_ = 0;
+    std::vector<std::uint32_t> plan_;
+    std::size_t planNext_ = 0;  // where the search for a planned miss starts
 };
 
 }  // namespace jet

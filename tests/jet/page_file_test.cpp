@@ -149,6 +149,59 @@ TEST_F(PageFileReads, SweepVisitsEachAskedPageOnceWithItsBytesAndStopsAtTheEnd) 
     EXPECT_EQ(visited, wanted);
 }
 
+TEST_F(PageFileReads, PlannedPagesReadInClustersAmongOtherReadsServeTheRightBytes) {
+    // Clusters of pages with gaps between them (as a table's data pages lie), given
+    // out of order and with repeats; unplanned pages are asked for in between, as
+    // moved rows and long values are while rows are read.
+    std::vector<std::uint32_t> planned;
+    for (std::uint32_t c = 0; c < 40; ++c)
+        for (std::uint32_t k = 0; k < 24; ++k)
+            if (k % 5 != 3) planned.push_back(100 + c * 57 + k);
+    std::vector<std::uint32_t> given = planned;
+    std::mt19937 random(7);
+    std::shuffle(given.begin(), given.end(), random);
+    given.push_back(planned.front());
+    given.push_back(kPages + 3);  // past the end: never read
+    for (const bool encodedFile : {false, true}) {
+        constexpr std::uint32_t kKey = 0x1234ABCDu;
+        if (encodedFile) {
+            std::vector<std::uint8_t> encoded = content;
+            for (std::uint32_t n = 1; n < kPages; ++n)
+                jet::rc4Apply(kKey ^ n,
+                              std::span<std::uint8_t>(encoded.data() + std::size_t{n} * kPageSize, kPageSize));
+            jet_test::writeBytes(path, encoded);
+        }
+        PageFile file(path.string(), 64);
+        file.configure(kPageSize, encodedFile ? kKey : 0);
+        file.plan(given);
+        std::vector<std::uint32_t> order;
+        for (std::size_t i = 0; i < planned.size(); ++i) {
+            order.push_back(planned[i]);
+            if (i % 7 == 0) order.push_back(static_cast<std::uint32_t>(random() % kPages));
+            if (i % 11 == 0) order.push_back(planned[i] + 1);  // a gap page, read with its cluster
+        }
+        expectEveryPageInOrder(file, order);
+        // Planned pages asked for again, after their runs left the cache, and a new
+        // plan replacing the old one.
+        expectEveryPageInOrder(file, {planned[3], planned[2], planned[1]});
+        file.plan({2900, 2901, 2950, 2999});
+        expectEveryPageInOrder(file, {2999, 2900, 2950, 2901});
+        file.plan({});
+        expectEveryPageInOrder(file, {planned.back(), 5});
+    }
+    jet_test::writeBytes(path, content);
+}
+
+TEST_F(PageFileReads, APlannedClusterCutByTheFileShrinkingStopsAtTheCut) {
+    PageFile file(path.string());
+    file.configure(kPageSize, 0);
+    file.plan({90, 92, 95, 99, 101, 103, 110});
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(100 * kPageSize)), 0);
+    expectEveryPageInOrder(file, {90, 92, 95, 99});
+    EXPECT_THROW(file.page(PageNumber(101)), jet::JetError);
+    EXPECT_THROW(file.page(PageNumber(110)), jet::JetError);
+}
+
 TEST_F(PageFileReads, EncodedPagesAreDecodedOneByOneWithinARun) {
     // Jet3/Jet4 encoding: every page but page 0 is RC4 with (database key XOR page).
     constexpr std::uint32_t kKey = 0x6B39DAC7u;
