@@ -9,15 +9,34 @@
 
 namespace jet {
 
+namespace {
+
+// The pages an index's usage map lists, for reading its tree in clusters; none
+// when the map cannot be read (the walk reads page by page, the check reports it).
+std::vector<std::uint32_t> indexPagesOf(PageFile& file, const FormatLayout& layout, RowPointer usageMap) {
+    std::vector<std::uint32_t> pages;
+    if (usageMap.page.isNull() || usageMap.page.value >= file.pageCount()) return pages;
+    try {
+        const UsageMap map = UsageMap::read(file, layout, usageMap);
+        for (PageNumber p : map.pages()) pages.push_back(p.value);
+    } catch (const JetError&) {
+        pages.clear();
+    }
+    return pages;
+}
+
+}  // namespace
+
 CheckReadAhead::CheckReadAhead(const PageFile& file, const FormatLayout& layout,
                                std::vector<const TableDefinition*> tables, std::size_t ahead, std::size_t readyBytes)
     : layout_(layout), ahead_(ahead == 0 ? 1 : ahead), readyBytesLimit_(readyBytes) {
     // Sweeps are needed before a table's rows, walks only after them: with the
     // sweeps first, the thread is busy with pages the rows will need soonest.
     for (std::size_t i = 0; i < tables.size(); ++i)
-        if (!tables[i]->longValueMaps.empty()) plan_.push_back(Job{tables[i], i, true, {}});
+        if (!tables[i]->longValueMaps.empty()) plan_.push_back(Job{tables[i], i, true, {}, {}});
     for (std::size_t i = 0; i < tables.size(); ++i)
-        for (const PhysicalIndex& ix : tables[i]->physicalIndexes) plan_.push_back(Job{tables[i], i, false, ix.rootPage});
+        for (const PhysicalIndex& ix : tables[i]->physicalIndexes)
+            plan_.push_back(Job{tables[i], i, false, ix.rootPage, ix.usageMap});
     thread_ = std::thread(&CheckReadAhead::run, this, file.path(), file.pageSize(), file.databaseKey());
 }
 
@@ -47,7 +66,7 @@ void CheckReadAhead::keepSpare(Result&& r) {
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
     const TableDefinition& t = *job.table;
     if (!job.longValues) {
-        walkTableIndex(file, layout_.jet3, job.root, t.tdefPage, result.tree);
+        walkTableIndex(file, layout_.jet3, job.root, t.tdefPage, result.tree, indexPagesOf(file, layout_, job.usageMap));
         return;
     }
     // The same pages the check lists from the maps it reads; a map that cannot be

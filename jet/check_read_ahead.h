@@ -70,6 +70,7 @@ private:
         std::size_t tableIndex = 0;  // in the order of checking
         bool longValues = false;     // else the walk of `root`
         PageNumber root;
+        RowPointer usageMap;         // of the index: the pages its walk will read
         State state = State::Planned;
     };
     struct Result {

@@ -576,8 +576,12 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     const std::uint32_t claimant = ctx_.claims().addClaimant("o índice " + name + " da tabela " + t_.name);
     std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
 
-    if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_))
-        walkTableIndex(ctx_.file(), ctx_.layout().jet3, ix.rootPage, t_.tdefPage, tree_);
+    if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_)) {
+        std::vector<std::uint32_t> mapped;
+        if (map)
+            for (PageNumber p : map->pages()) mapped.push_back(p.value);
+        walkTableIndex(ctx_.file(), ctx_.layout().jet3, ix.rootPage, t_.tdefPage, tree_, std::move(mapped));
+    }
     const IndexTree& tree = tree_;
 
     std::set<std::uint32_t> treePages;

@@ -94,7 +94,9 @@ class PageFile;
 // The walk a check makes of one table's index: the tree at `root` of the table
 // whose definition is at `owner`, its pages read from `file` (no more pages than
 // the file has, 16 levels at most), into `tree`. The same walk on whichever thread
-// and page file it runs.
-void walkTableIndex(PageFile& file, bool jet3, PageNumber root, PageNumber owner, IndexTree& tree);
+// and page file it runs. `expectedPages` (the index's usage map, if known) only
+// lets the file read the tree's pages in clusters.
+void walkTableIndex(PageFile& file, bool jet3, PageNumber root, PageNumber owner, IndexTree& tree,
+                    std::vector<std::uint32_t> expectedPages = {});
 
 }  // namespace jet
