@@ -199,7 +199,7 @@ bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree
         take(lock, unstarted, [&](const Job& j) { return !j.longValues && j.root == root && j.table->tdefPage == owner; });
     if (!r) return false;
     std::swap(tree, r->tree);
-    std::exception_ptr error = r->error;
+    std::exception_ptr error = std::move(r->error);  // the spare keeps no share of it
     keepSpare(std::move(*r));
     lock.unlock();
     changed_.notify_all();
