@@ -16,6 +16,11 @@ void CheckContext::add(Finding f) {
     report_.findings.push_back(std::move(f));
 }
 
+std::size_t CheckContext::findingsOfKind(const std::string& code) const {
+    const auto it = perKind_.find(code);
+    return it == perKind_.end() ? 0 : it->second;
+}
+
 void CheckContext::countBeyondCap(const Finding& like) {
     std::size_t& n = perKind_[like.code];
     classOf_[like.code] = like.kind;

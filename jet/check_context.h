@@ -36,6 +36,8 @@ public:
     // its kind: only counted.
     void countBeyondCap(const Finding& like);
     std::size_t maxFindingsPerKind() const { return maxPerKind_; }
+    // Findings of the kind `code` so far, those past the cap included.
+    std::size_t findingsOfKind(const std::string& code) const;
     // Shorthands: a finding of class `c` and code `code` at a page (and row).
     void add(FindingClass c, std::string code, std::string message, std::optional<std::uint32_t> page = std::nullopt,
              std::string table = {}, std::optional<int> row = std::nullopt);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
 #include <set>
+#include <string_view>
 
 #include "jet/byte_order.h"
 #include "jet/column_type.h"
@@ -393,75 +395,105 @@ void TableChecker::checkDataPages() {
         for (std::size_t i = 0; i < split; ++i) {
             scan.clear();
             here.scanPage(pages[i], scan);
-            takeRows(scan);
+            takeRows(scan, here);
         }
     }
     if (!helper) return;
     if (RowScan* rest = helper->finish()) {
-        takeRows(*rest);
+        takeRows(*rest, here);
         return;
     }
     for (std::size_t i = split; i < pages.size(); ++i) {
         scan.clear();
         here.scanPage(pages[i], scan);
-        takeRows(scan);
+        takeRows(scan, here);
     }
 }
 
 // Takes the pages of `scan` in order, each only once it is claimed for the table,
 // as a check reading them in turn would: its findings and claims, then its rows.
-void TableChecker::takeRows(const RowScan& scan) {
+void TableChecker::takeRows(const RowScan& scan, RowScanner& here) {
     std::size_t step = 0;
     std::size_t row = 0;
     std::size_t use = 0;
     for (const RowScan::Page& p : scan.pages) {
         if (ctx_.claim(p.page, claimant_, t_.name)) {
-            for (; step < p.stepsEnd; ++step) {
-                const RowScan::Step& s = scan.steps[step];
-                switch (s.kind) {
-                    case RowScan::Step::Kind::Finding: ctx_.add(scan.findings[s.a]); break;
-                    case RowScan::Step::Kind::Counted: ctx_.countBeyondCap(scan.findings[s.a]); break;
-                    case RowScan::Step::Kind::Claim: ctx_.claim(PageNumber(s.a), s.b, t_.name); break;
-                    case RowScan::Step::Kind::OverflowTarget: {
-                        const auto& [target, from] = scan.moves[s.a];
-                        if (!overflowTargets_.insert(target).second)
-                            damage("overflow_target_shared",
-                                   "duas linhas apontam para o mesmo destino (página " + pageText(target.page) +
-                                       " linha " + std::to_string(target.row) + ")",
-                                   from.page.value, from.row);
-                        break;
-                    }
-                }
+            if (keepsCountedFinding(scan, step, p.stepsEnd)) {
+                // Findings the scan only counted would be kept here (pages before
+                // were not the table's): read the page again for them.
+                RowScan again;
+                here.scanPage(p.page, again);
+                takePage(again, again.pages.front(), 0, 0, 0);
+            } else {
+                takePage(scan, p, step, row, use);
             }
-            const auto from = static_cast<std::ptrdiff_t>(row);
-            const auto to = static_cast<std::ptrdiff_t>(p.rowsEnd);
-            rows_.insert(rows_.end(), scan.rows.begin() + from, scan.rows.begin() + to);
-            for (std::size_t k = 0; k < indexes_.size(); ++k) {
-                IndexState& st = indexes_[k];
-                const std::size_t at = st.expected.size();
-                st.expected.insert(st.expected.end(), scan.expected[k].begin() + from, scan.expected[k].begin() + to);
-                if (scan.gaps[k].empty()) continue;
-                // Gaps are numbered within the scan: renumber them into the table's list.
-                for (std::size_t i = at; i < st.expected.size(); ++i) {
-                    ExpectedEntry& e = st.expected[i];
-                    if (e.encoded() || e.gap() == kNoKeyGap) continue;
-                    const std::uint32_t local = e.gap();
-                    e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
-                    st.gaps.push_back(scan.gaps[k][local]);
-                }
-            }
-            lvalRowsUsed_.insert(lvalRowsUsed_.end(), scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(use),
-                                 scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(p.usesEnd));
-            liveRows_ += p.rowsChecked;
-            ctx_.report().rowsChecked += p.rowsChecked;
-            if (p.maxAutonumber && (!maxAutonumber_ || *p.maxAutonumber > *maxAutonumber_))
-                maxAutonumber_ = p.maxAutonumber;
-            if (p.error) std::rethrow_exception(p.error);
         }
         step = p.stepsEnd;
         row = p.rowsEnd;
         use = p.usesEnd;
     }
+}
+
+// Whether a finding in steps [from, to) that the scan kept only as a count falls
+// within the cap of its kind once the findings before it are in the report. The
+// scan caps each kind by what it met itself, pages not taken included.
+bool TableChecker::keepsCountedFinding(const RowScan& scan, std::size_t from, std::size_t to) const {
+    std::map<std::string_view, std::size_t> seen;
+    for (std::size_t i = from; i < to; ++i) {
+        const RowScan::Step& s = scan.steps[i];
+        if (s.kind != RowScan::Step::Kind::Finding && s.kind != RowScan::Step::Kind::Counted) continue;
+        const std::string& code = scan.findings[s.a].code;
+        auto [it, added] = seen.try_emplace(code, 0);
+        if (added) it->second = ctx_.findingsOfKind(code);
+        if (++it->second <= ctx_.maxFindingsPerKind() && s.kind == RowScan::Step::Kind::Counted) return true;
+    }
+    return false;
+}
+
+// One page of `scan`, claimed; `step`, `row` and `use` are where its parts begin.
+void TableChecker::takePage(const RowScan& scan, const RowScan::Page& p, std::size_t step, std::size_t row,
+                            std::size_t use) {
+    for (; step < p.stepsEnd; ++step) {
+        const RowScan::Step& s = scan.steps[step];
+        switch (s.kind) {
+            case RowScan::Step::Kind::Finding: ctx_.add(scan.findings[s.a]); break;
+            case RowScan::Step::Kind::Counted: ctx_.countBeyondCap(scan.findings[s.a]); break;
+            case RowScan::Step::Kind::Claim: ctx_.claim(PageNumber(s.a), s.b, t_.name); break;
+            case RowScan::Step::Kind::OverflowTarget: {
+                const auto& [target, from] = scan.moves[s.a];
+                if (!overflowTargets_.insert(target).second)
+                    damage("overflow_target_shared",
+                           "duas linhas apontam para o mesmo destino (página " + pageText(target.page) + " linha " +
+                               std::to_string(target.row) + ")",
+                           from.page.value, from.row);
+                break;
+            }
+        }
+    }
+    const auto from = static_cast<std::ptrdiff_t>(row);
+    const auto to = static_cast<std::ptrdiff_t>(p.rowsEnd);
+    rows_.insert(rows_.end(), scan.rows.begin() + from, scan.rows.begin() + to);
+    for (std::size_t k = 0; k < indexes_.size(); ++k) {
+        IndexState& st = indexes_[k];
+        const std::size_t at = st.expected.size();
+        st.expected.insert(st.expected.end(), scan.expected[k].begin() + from, scan.expected[k].begin() + to);
+        if (scan.gaps[k].empty()) continue;
+        // Gaps are numbered within the scan: renumber them into the table's list.
+        for (std::size_t i = at; i < st.expected.size(); ++i) {
+            ExpectedEntry& e = st.expected[i];
+            if (e.encoded() || e.gap() == kNoKeyGap) continue;
+            const std::uint32_t local = e.gap();
+            e.setGap(static_cast<std::uint32_t>(st.gaps.size()));
+            st.gaps.push_back(scan.gaps[k][local]);
+        }
+    }
+    lvalRowsUsed_.insert(lvalRowsUsed_.end(), scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(use),
+                         scan.longValueUses.begin() + static_cast<std::ptrdiff_t>(p.usesEnd));
+    liveRows_ += p.rowsChecked;
+    ctx_.report().rowsChecked += p.rowsChecked;
+    if (p.maxAutonumber && (!maxAutonumber_ || *p.maxAutonumber > *maxAutonumber_))
+        maxAutonumber_ = p.maxAutonumber;
+    if (p.error) std::rethrow_exception(p.error);
 }
 
 // Rows are met in the order of the table's page map, which is ascending for every

@@ -48,7 +48,9 @@ private:
     void checkIndexDefinitions();
     std::optional<UsageMap> readMap(RowPointer where, std::uint32_t claimant, const std::string& what);
     void checkDataPages();
-    void takeRows(const RowScan& scan);
+    void takeRows(const RowScan& scan, RowScanner& here);
+    bool keepsCountedFinding(const RowScan& scan, std::size_t from, std::size_t to) const;
+    void takePage(const RowScan& scan, const RowScan::Page& page, std::size_t step, std::size_t row, std::size_t use);
     void checkLongValueMaps();
     void readLongValuePages();
     void checkIndex(const PhysicalIndex& index, IndexState& state);

@@ -3,7 +3,10 @@
 // same cut-off summaries, whatever lies on which side of the split.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "jet/checker.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/format_layout.h"
 #include "jet/usage_map.h"
 #include "temp_copy.h"
 
@@ -159,6 +163,98 @@ TEST(CheckRows, FindingsPastTheCapOfTheirKindAreCountedTheSame) {
         expectSameReport(a, b);
         EXPECT_EQ(b.count("data_page_free_space"), std::min(cap, pages.size()) + 1) << "the kept ones and a summary";
     }
+}
+
+// Where a usage map's bit for `page` is in the file, if the map reaches it.
+std::optional<std::pair<std::size_t, std::uint8_t>> mapBit(Database& db, RowPointer map, std::uint32_t page) {
+    const std::size_t pageSize = db.layout().pageSize;
+    const PageRef host = db.file().page(map.page);
+    const DataPage hostPage(host, db.layout());
+    const std::span<const std::uint8_t> row = hostPage.row(map.row);
+    if (row.size() >= 5 && row[0] == 1) {
+        // Reference map: pointers to bitmap pages, each of whose bits after its
+        // first four bytes stands for one page.
+        const std::size_t perBitmapPage = (pageSize - 4) * 8;
+        const std::size_t j = page / perBitmapPage;
+        if (1 + 4 * j + 4 > row.size()) return std::nullopt;
+        const std::uint32_t bitmapPage = bytes::u32le(row, 1 + 4 * j);
+        if (bitmapPage == 0) return std::nullopt;
+        const std::size_t bit = page % perBitmapPage;
+        return std::make_pair(std::size_t{bitmapPage} * pageSize + 4 + bit / 8, static_cast<std::uint8_t>(1u << (bit % 8)));
+    }
+    if (row.size() < 5 || row[0] != 0) return std::nullopt;
+    const std::uint32_t start = bytes::u32le(row, 1);
+    if (page < start || page - start >= (row.size() - 5) * 8) return std::nullopt;
+    const std::size_t rowOffset = std::size_t{host->number.value} * pageSize +
+                                  static_cast<std::size_t>(row.data() - host->bytes.data());
+    return std::make_pair(rowOffset + 5 + (page - start) / 8, static_cast<std::uint8_t>(1u << ((page - start) % 8)));
+}
+
+TEST(CheckRows, FindingsCountedOnAPageNotTakenStillLetTheNextPageKeepItsOwn) {
+    // A table checked earlier is made to claim one of the big table's later pages,
+    // so the big table never takes it. That page and a later one both say they
+    // have more free room than they have. With one finding of a kind kept, the one
+    // kept must be the later page's, as on one thread: the second thread met the
+    // page not taken first and kept only a count of the later one.
+    // The first corpus file with such a pair of tables.
+    std::string original;
+    std::unique_ptr<Database> db;
+    const TableDefinition* big = nullptr;
+    std::uint32_t notTaken = 0;
+    std::uint32_t later = 0;
+    std::optional<std::pair<std::size_t, std::uint8_t>> bit;
+    for (const auto& m : jet_test::readManifest()) {
+        original = jet_test::corpusFile(m.file);
+        db = Database::open(original);
+        std::vector<RowPointer> earlierMaps = {db->catalogDefinition().ownedPagesMap};  // checked first
+        for (const TableEntry& t : db->tables()) {
+            if (!t.definition) continue;
+            const UsageMap owned = UsageMap::read(db->file(), db->layout(), t.definition->ownedPagesMap);
+            const auto& pages = owned.pages();
+            if (pages.size() >= 3) {
+                // Both among the pages the second thread scans (the later half).
+                notTaken = pages[pages.size() / 2].value;
+                later = pages.back().value;
+                for (RowPointer map : earlierMaps)
+                    if (!bit) bit = mapBit(*db, map, notTaken);
+                if (bit) {
+                    big = &*t.definition;
+                    break;
+                }
+            }
+            earlierMaps.push_back(t.definition->ownedPagesMap);
+        }
+        if (big) break;
+    }
+    ASSERT_NE(big, nullptr) << "no table whose later page an earlier table's map reaches";
+    SCOPED_TRACE(original + ", table " + big->name);
+
+    jet_test::TempFolder folder;
+    auto bytes = jet_test::readBytes(original);
+    bytes[bit->first] |= bit->second;
+    for (std::uint32_t p : {notTaken, later}) {
+        const std::size_t at = std::size_t{p} * db->layout().pageSize + 2;
+        const std::uint16_t free = static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+        bytes[at] = static_cast<std::uint8_t>((free + 1) & 0xFF);
+        bytes[at + 1] = static_cast<std::uint8_t>((free + 1) >> 8);
+    }
+    const auto path = (folder.path() / ("claimed" + std::filesystem::path(original).extension().string())).string();
+    jet_test::writeBytes(path, bytes);
+
+    CheckOptions alone = onOneThread();
+    CheckOptions split = rowsSplit();
+    alone.maxFindingsPerKind = split.maxFindingsPerKind = 1;
+    const CheckReport a = checkDatabase(path, alone);
+    const CheckReport b = checkDatabase(path, split);
+    expectSameReport(a, b);
+    EXPECT_GE(b.count("page_claimed_twice"), 1u);
+    std::size_t kept = 0;
+    for (const Finding& f : b.findings) {
+        if (f.code != "data_page_free_space" || !f.page || f.table != big->name) continue;
+        ++kept;
+        EXPECT_EQ(*f.page, later);
+    }
+    EXPECT_EQ(kept, 1u);
 }
 
 }  // namespace
