@@ -13,16 +13,13 @@ namespace {
 
 // The pages an index's usage map lists, for reading its tree in clusters; none
 // when the map cannot be read (the walk reads page by page, the check reports it).
-std::vector<std::uint32_t> indexPagesOf(PageFile& file, const FormatLayout& layout, RowPointer usageMap) {
-    std::vector<std::uint32_t> pages;
-    if (usageMap.page.isNull() || usageMap.page.value >= file.pageCount()) return pages;
+std::vector<PageNumber> indexPagesOf(PageFile& file, const FormatLayout& layout, RowPointer usageMap) {
+    if (usageMap.page.isNull() || usageMap.page.value >= file.pageCount()) return {};
     try {
-        const UsageMap map = UsageMap::read(file, layout, usageMap);
-        for (PageNumber p : map.pages()) pages.push_back(p.value);
+        return UsageMap::read(file, layout, usageMap).pages();
     } catch (const JetError&) {
-        pages.clear();
+        return {};
     }
-    return pages;
 }
 
 }  // namespace
@@ -96,7 +93,6 @@ void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t d
     } catch (...) {
         // Nothing can be read here: every take answers that the caller reads.
         std::lock_guard lock(mutex_);
-        unusable_ = true;
         finished_ = true;
         changed_.notify_all();
         return;

@@ -103,8 +103,7 @@ private:
     std::size_t next_ = 0;              // the first job the thread may still read
     std::size_t tablesDone_ = 0;        // tables before this one are checked
     bool stopping_ = false;
-    bool finished_ = false;             // the thread reads no more
-    bool unusable_ = false;             // it could not open the file
+    bool finished_ = false;             // the thread reads no more (or could not open the file)
     std::thread thread_;
 };
 

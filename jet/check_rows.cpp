@@ -468,12 +468,7 @@ void RowScanThread::run(std::string path, std::size_t pageSize, std::uint32_t da
         return;
     }
     opened_ = true;
-    {
-        std::vector<std::uint32_t> numbers;
-        numbers.reserve(pages_.size());
-        for (PageNumber p : pages_) numbers.push_back(p.value);
-        file->plan(std::move(numbers));
-    }
+    const PlannedReads planned(*file, pages_);
     RowScanner scanner(plan_, *file, *values);
     for (PageNumber p : pages_) {
         if (stopping_) break;

@@ -382,32 +382,21 @@ void TableChecker::checkDataPages() {
     }
     RowScanner here(plan, ctx_.file(), ctx_.db().values());
     RowScan scan;
-    {
+    const auto scanHere = [&](std::span<const PageNumber> some) {
         // The pages are known: they are read a cluster at a time.
-        std::vector<std::uint32_t> mine;
-        mine.reserve(split);
-        for (std::size_t i = 0; i < split; ++i) mine.push_back(pages[i].value);
-        ctx_.file().plan(std::move(mine));
-        struct PlanEnd {
-            PageFile& file;
-            ~PlanEnd() { file.plan({}); }
-        } planEnd{ctx_.file()};
-        for (std::size_t i = 0; i < split; ++i) {
+        const PlannedReads planned(ctx_.file(), some);
+        for (PageNumber p : some) {
             scan.clear();
-            here.scanPage(pages[i], scan);
+            here.scanPage(p, scan);
             takeRows(scan, here);
         }
-    }
+    };
+    scanHere(std::span<const PageNumber>(pages).first(split));
     if (!helper) return;
-    if (RowScan* rest = helper->finish()) {
+    if (RowScan* rest = helper->finish())
         takeRows(*rest, here);
-        return;
-    }
-    for (std::size_t i = split; i < pages.size(); ++i) {
-        scan.clear();
-        here.scanPage(pages[i], scan);
-        takeRows(scan, here);
-    }
+    else
+        scanHere(std::span<const PageNumber>(pages).subspan(split));
 }
 
 // Takes the pages of `scan` in order, each only once it is claimed for the table,
@@ -609,10 +598,8 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
     std::optional<UsageMap> map = readMap(ix.usageMap, claimant, "mapa do índice " + name);
 
     if (!ctx_.readAhead() || !ctx_.readAhead()->takeTree(ix.rootPage, t_.tdefPage, tree_)) {
-        std::vector<std::uint32_t> mapped;
-        if (map)
-            for (PageNumber p : map->pages()) mapped.push_back(p.value);
-        walkTableIndex(ctx_.file(), ctx_.layout().jet3, ix.rootPage, t_.tdefPage, tree_, std::move(mapped));
+        walkTableIndex(ctx_.file(), ctx_.layout().jet3, ix.rootPage, t_.tdefPage, tree_,
+                       map ? std::span<const PageNumber>(map->pages()) : std::span<const PageNumber>());
     }
     const IndexTree& tree = tree_;
 

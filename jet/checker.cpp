@@ -167,6 +167,14 @@ struct LeakedPage {
     std::uint8_t type = 0;
 };
 
+// What the bytes of a leaked page tell: all zero (its first byte is, and every
+// byte equals the one before it), or its type.
+void see(LeakedPage& l, std::span<const std::uint8_t> bytes) {
+    const bool zero = !bytes.empty() && bytes[0] == 0 && std::memcmp(bytes.data(), bytes.data() + 1, bytes.size() - 1) == 0;
+    l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
+    l.type = bytes.empty() ? 0 : bytes[0];
+}
+
 void readLeakedPages(PageFile& file, std::span<LeakedPage> leaked) {
     std::vector<std::uint32_t> numbers;
     numbers.reserve(leaked.size());
@@ -175,13 +183,7 @@ void readLeakedPages(PageFile& file, std::span<LeakedPage> leaked) {
     try {
         file.forEachPage(numbers, [&](const PageBuffer& page) {
             while (next < leaked.size() && leaked[next].page != page.number.value) ++next;
-            if (next == leaked.size()) return;
-            LeakedPage& l = leaked[next];
-            // All zero: its first byte is, and every byte equals the one before it.
-            const bool zero = !page.bytes.empty() && page.bytes[0] == 0 &&
-                              std::memcmp(page.bytes.data(), page.bytes.data() + 1, page.bytes.size() - 1) == 0;
-            l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
-            l.type = page.bytes.empty() ? 0 : page.bytes[0];
+            if (next < leaked.size()) see(leaked[next], page.bytes);
         });
     } catch (const JetError&) {
         // The pages not read are read again, one by one, where their findings go.
@@ -239,14 +241,8 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, 
         if (next == leaked.size() || leaked[next].page != n) continue;
         LeakedPage l = leaked[next++];
         ++report.leakedPages;
-        if (l.seen == LeakedPage::Seen::NotRead) {
-            if (PageRef ref = ctx.page(p, {})) {
-                const bool zero = !ref->bytes.empty() && ref->bytes[0] == 0 &&
-                                  std::memcmp(ref->bytes.data(), ref->bytes.data() + 1, ref->bytes.size() - 1) == 0;
-                l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
-                l.type = ref->bytes.empty() ? 0 : ref->bytes[0];
-            }
-        }
+        if (l.seen == LeakedPage::Seen::NotRead)
+            if (PageRef ref = ctx.page(p, {})) see(l, ref->bytes);
         if (l.seen == LeakedPage::Seen::Zero) {
             ++leakedZero;
             continue;

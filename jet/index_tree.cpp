@@ -198,12 +198,8 @@ void IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOw
 }
 
 void walkTableIndex(PageFile& file, bool jet3, PageNumber root, PageNumber owner, IndexTree& tree,
-                    std::vector<std::uint32_t> expectedPages) {
-    file.plan(std::move(expectedPages));
-    struct PlanEnd {
-        PageFile& file;
-        ~PlanEnd() { file.plan({}); }
-    } planEnd{file};
+                    std::span<const PageNumber> expectedPages) {
+    const PlannedReads planned(file, expectedPages);
     const IndexTreeWalker walker(
         [&file](PageNumber p) {
             PageRef ref = file.page(p);

@@ -97,6 +97,6 @@ class PageFile;
 // and page file it runs. `expectedPages` (the index's usage map, if known) only
 // lets the file read the tree's pages in clusters.
 void walkTableIndex(PageFile& file, bool jet3, PageNumber root, PageNumber owner, IndexTree& tree,
-                    std::vector<std::uint32_t> expectedPages = {});
+                    std::span<const PageNumber> expectedPages = {});
 
 }  // namespace jet

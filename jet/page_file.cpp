@@ -163,6 +163,13 @@ void PageFile::plan(std::vector<std::uint32_t> pages) {
     planNext_ = 0;
 }
 
+PlannedReads::PlannedReads(PageFile& file, std::span<const PageNumber> pages) : file_(file) {
+    std::vector<std::uint32_t> numbers;
+    numbers.reserve(pages.size());
+    for (PageNumber p : pages) numbers.push_back(p.value);
+    file_.plan(std::move(numbers));
+}
+
 void PageFile::forEachPage(std::span<const std::uint32_t> pages, const std::function<void(const PageBuffer&)>& visit) {
     std::vector<std::uint8_t> buffer(std::size_t{kMaxRun} * pageSize_);
     PageBuffer page;

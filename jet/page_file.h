@@ -119,4 +119,16 @@ private:
     std::size_t planNext_ = 0;  // where the search for a planned miss starts
 };
 
+// Plans `pages` (ascending) on a page file for as long as it lives.
+class PlannedReads {
+public:
+    PlannedReads(PageFile& file, std::span<const PageNumber> pages);
+    ~PlannedReads() { file_.plan({}); }
+    PlannedReads(const PlannedReads&) = delete;
+    PlannedReads& operator=(const PlannedReads&) = delete;
+
+private:
+    PageFile& file_;
+};
+
 }  // namespace jet

@@ -31,6 +31,14 @@ Planned planOf(const std::string& corpusName) {
     return p;
 }
 
+// The tables of the plan with long values and at least `indexes` indexes.
+std::vector<const TableDefinition*> withLongValuesAndIndexes(const Planned& p, std::size_t indexes) {
+    std::vector<const TableDefinition*> out;
+    for (const TableDefinition* t : p.tables)
+        if (t->physicalIndexes.size() >= indexes && !t->longValueMaps.empty()) out.push_back(t);
+    return out;
+}
+
 IndexTree walkHere(Database& db, PageNumber root, PageNumber owner) {
     PageFile& file = db.file();
     IndexTreeWalker walker(
@@ -151,9 +159,7 @@ TEST(CheckReadAhead, EverySweepAndTreeMatchesReadingOnTheCallingThread) {
 
 TEST(CheckReadAhead, ReadHereGivesUpWhatTheThreadHasNotBegun) {
     Planned p = planOf("jet4/testV2003.mdb");
-    std::vector<const TableDefinition*> tables;
-    for (const TableDefinition* t : p.tables)
-        if (t->physicalIndexes.size() >= 1 && !t->longValueMaps.empty()) tables.push_back(t);
+    const std::vector<const TableDefinition*> tables = withLongValuesAndIndexes(p, 1);
     ASSERT_GE(tables.size(), 2u);
     // One result at a time: the sweeps of every table come first, so once the
     // first is taken the thread reads the second and stops there, far from any walk.
@@ -177,9 +183,7 @@ TEST(CheckReadAhead, ReadHereGivesUpWhatTheThreadHasNotBegun) {
 
 TEST(CheckReadAhead, ResultsOfTablesCheckedBeforeAreDroppedAndThingsOutsideThePlanAreRefused) {
     Planned p = planOf("jet4/testV2003.mdb");
-    std::vector<const TableDefinition*> withBoth;
-    for (const TableDefinition* t : p.tables)
-        if (t->physicalIndexes.size() >= 2 && !t->longValueMaps.empty()) withBoth.push_back(t);
+    const std::vector<const TableDefinition*> withBoth = withLongValuesAndIndexes(p, 2);
     ASSERT_GE(withBoth.size(), 2u);
     const TableDefinition& earlier = *withBoth.front();
     const TableDefinition& later = *withBoth.back();
