@@ -1,5 +1,7 @@
 #include "jet/check_context.h"
 
+#include "jet/check_rows.h"
+
 namespace jet {
 
 CheckContext::CheckContext(Database& db, CheckReport& report, std::size_t maxFindingsPerKind)
@@ -8,6 +10,19 @@ CheckContext::CheckContext(Database& db, CheckReport& report, std::size_t maxFin
       claims_(db.pageCount()),
       mapHosts_(claims_.addClaimant("as páginas de mapas de uso")),
       maxPerKind_(maxFindingsPerKind) {}
+
+CheckContext::~CheckContext() = default;
+
+RowScanHelper* CheckContext::rowScanHelper() {
+    if (!rowScanHelper_ && !rowScanHelperFailed_) {
+        try {
+            rowScanHelper_ = std::make_unique<RowScanHelper>(file(), layout(), db_.header().codePage);
+        } catch (const std::exception&) {
+            rowScanHelperFailed_ = true;  // no thread to spare: rows are checked on the caller's
+        }
+    }
+    return rowScanHelper_.get();
+}
 
 void CheckContext::add(Finding f) {
     std::size_t& n = perKind_[f.code];

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "jet/check_page_claims.h"
@@ -12,6 +13,7 @@
 namespace jet {
 
 class CheckReadAhead;
+class RowScanHelper;
 
 // What the parts of one check share: the open database, the page claims, the
 // report being filled, and a cap on findings of one kind (a badly damaged file
@@ -19,6 +21,7 @@ class CheckReadAhead;
 class CheckContext {
 public:
     CheckContext(Database& db, CheckReport& report, std::size_t maxFindingsPerKind);
+    ~CheckContext();
 
     Database& db() { return db_; }
     PageFile& file() { return db_.file(); }
@@ -30,6 +33,9 @@ public:
     // Long values and index trees read ahead of the check, if any.
     CheckReadAhead* readAhead() { return readAhead_; }
     void setReadAhead(CheckReadAhead* readAhead) { readAhead_ = readAhead; }
+    // The thread that helps check the rows of large tables, started when first
+    // asked for; null when none can be started.
+    RowScanHelper* rowScanHelper();
 
     void add(Finding f);
     // One more finding of the kind (code) of `like`, known to be past the cap of
@@ -58,6 +64,8 @@ private:
     PageClaims claims_;
     std::uint32_t mapHosts_;
     CheckReadAhead* readAhead_ = nullptr;
+    std::unique_ptr<RowScanHelper> rowScanHelper_;
+    bool rowScanHelperFailed_ = false;
     std::size_t maxPerKind_;
     std::map<std::string, std::size_t> perKind_;
     std::map<std::string, FindingClass> classOf_;

@@ -438,43 +438,153 @@ void RowScanner::checkLongValue(const Column& c, std::span<const std::uint8_t> f
     }
 }
 
-// Every page of the columns' long-value maps, read once in file order (a walk of
-// every value's chain would otherwise read pages in the order the rows point).
-RowScanThread::RowScanThread(const RowCheckPlan& plan, const PageFile& file, std::uint16_t databaseCodePage,
-                             std::span<const PageNumber> pages)
-    : plan_(plan), pages_(pages.begin(), pages.end()) {
-    thread_ = std::thread(&RowScanThread::run, this, file.path(), file.pageSize(), file.databaseKey(), databaseCodePage);
+RowScanHelper::RowScanHelper(const PageFile& file, const FormatLayout& layout, std::uint16_t databaseCodePage)
+    : layout_(layout) {
+    thread_ = std::thread(&RowScanHelper::work, this, file.path(), file.pageSize(), file.databaseKey(), databaseCodePage);
 }
 
-RowScanThread::~RowScanThread() {
-    stopping_ = true;
-    if (thread_.joinable()) thread_.join();
+RowScanHelper::~RowScanHelper() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
 }
 
-RowScan* RowScanThread::finish() {
-    if (thread_.joinable()) thread_.join();
-    return opened_ ? &scan_ : nullptr;
+void RowScanHelper::join(SharedRowScan& scan) {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_ || scan_) return;
+        scan_ = &scan;
+        begun_ = false;
+    }
+    changed_.notify_all();
 }
 
-void RowScanThread::run(std::string path, std::size_t pageSize, std::uint32_t databaseKey, std::uint16_t codePage) {
+void RowScanHelper::leave(SharedRowScan& scan) {
+    std::unique_lock lock(mutex_);
+    if (scan_ == &scan && !begun_) scan_ = nullptr;  // never begun: nothing to wait for
+    changed_.wait(lock, [&] { return scan_ != &scan; });
+}
+
+void RowScanHelper::work(std::string path, std::size_t pageSize, std::uint32_t databaseKey, std::uint16_t codePage) {
     std::unique_ptr<PageFile> file;
     std::unique_ptr<ValueDecoder> values;
     try {
         // Data pages are read once, in order: a small cache serves the runs read.
         file = std::make_unique<PageFile>(path, 2 * PageFile::kMaxRun);
         file->configure(pageSize, databaseKey);
-        values = std::make_unique<ValueDecoder>(*file, *plan_.layout, codePage);
+        values = std::make_unique<ValueDecoder>(*file, layout_, codePage);
     } catch (...) {
+        std::lock_guard lock(mutex_);
+        finished_ = true;  // no chunk is begun here: the callers scan them all
+        scan_ = nullptr;
+        changed_.notify_all();
         return;
     }
-    opened_ = true;
-    const PlannedReads planned(*file, pages_);
-    RowScanner scanner(plan_, *file, *values);
-    for (PageNumber p : pages_) {
-        if (stopping_) break;
-        // A page that throws stops the check of the table only if it is taken: a
-        // page another structure claimed first is skipped and the rows go on.
-        scanner.scanPage(p, scan_);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || (scan_ && !begun_); });
+        if (stopping_) return;
+        SharedRowScan* scan = scan_;
+        begun_ = true;
+        lock.unlock();
+        scan->help(*file, *values);
+        lock.lock();
+        scan_ = nullptr;
+        changed_.notify_all();
+    }
+}
+
+SharedRowScan::SharedRowScan(const RowCheckPlan& plan, std::span<const PageNumber> pages, std::size_t chunkPages,
+                             RowScanHelper* helper)
+    : plan_(plan),
+      pages_(pages),
+      chunkPages_(std::max<std::size_t>(chunkPages, 1)),
+      helper_(helper),
+      chunks_((pages.size() + chunkPages_ - 1) / chunkPages_) {
+    if (helper_) helper_->join(*this);
+}
+
+SharedRowScan::~SharedRowScan() {
+    stopping_ = true;
+    if (helper_) helper_->leave(*this);
+}
+
+std::optional<std::size_t> SharedRowScan::claim() {
+    if (stopping_) return std::nullopt;
+    const std::size_t c = next_.fetch_add(1);
+    if (c >= chunks_.size()) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    chunks_[c].state = State::Scanning;
+    return c;
+}
+
+std::span<const PageNumber> SharedRowScan::pagesOf(std::size_t chunk) const {
+    const std::size_t from = chunk * chunkPages_;
+    return pages_.subspan(from, std::min(chunkPages_, pages_.size() - from));
+}
+
+void SharedRowScan::run(RowScanner& here, PageFile& file, const std::function<void(const RowScan&)>& take) {
+    const auto scanHere = [&](std::size_t c) {
+        Chunk& chunk = chunks_[c];
+        chunk.scan.clear();
+        const std::span<const PageNumber> some = pagesOf(c);
+        const PlannedReads planned(file, some);  // known pages: read a cluster at a time
+        for (PageNumber p : some) here.scanPage(p, chunk.scan);
+        std::lock_guard lock(mutex_);
+        chunk.state = State::Done;
+    };
+    try {
+        for (std::size_t c = 0; c < chunks_.size(); ++c) {
+            for (;;) {
+                std::unique_lock lock(mutex_);
+                if (chunks_[c].state == State::Done) break;
+                if (chunks_[c].state == State::Failed) {
+                    lock.unlock();
+                    scanHere(c);
+                    break;
+                }
+                lock.unlock();
+                // Rather than wait for the chunk the thread is on, scan the next
+                // chunk nobody has begun; wait only when there is none.
+                if (const std::optional<std::size_t> other = claim()) {
+                    scanHere(*other);
+                    continue;
+                }
+                lock.lock();
+                done_.wait(lock, [&] { return chunks_[c].state == State::Done || chunks_[c].state == State::Failed; });
+            }
+            take(chunks_[c].scan);
+            chunks_[c].scan = RowScan{};  // what was taken is needed no more
+        }
+    } catch (...) {
+        stopping_ = true;
+        throw;
+    }
+}
+
+void SharedRowScan::help(PageFile& file, ValueDecoder& values) {
+    RowScanner scanner(plan_, file, values);
+    while (const std::optional<std::size_t> c = claim()) {
+        Chunk& chunk = chunks_[*c];
+        State end = State::Done;
+        try {
+            const std::span<const PageNumber> some = pagesOf(*c);
+            const PlannedReads planned(file, some);
+            // A page that throws stops the check of the table only if it is taken: a
+            // page another structure claimed first is skipped and the rows go on.
+            for (PageNumber p : some) scanner.scanPage(p, chunk.scan);
+        } catch (...) {
+            end = State::Failed;  // out of memory, say: the caller scans the chunk again
+        }
+        {
+            std::lock_guard lock(mutex_);
+            chunk.state = end;
+        }
+        done_.notify_all();
+        if (end == State::Failed) return;
     }
 }
 

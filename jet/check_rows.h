@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -177,31 +180,75 @@ private:
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read during a walk
 };
 
-// Scans some of a table's data pages on a thread of its own, through a page file
-// and value decoder of its own, while the caller scans the others.
-class RowScanThread {
-public:
-    // `file` only lends its path and decoding settings. The plan must outlive this
-    // object. Throws when no thread can be started.
-    RowScanThread(const RowCheckPlan& plan, const PageFile& file, std::uint16_t databaseCodePage,
-                  std::span<const PageNumber> pages);
-    ~RowScanThread();
-    RowScanThread(const RowScanThread&) = delete;
-    RowScanThread& operator=(const RowScanThread&) = delete;
+class SharedRowScan;
 
-    // Waits for the scan of every page. Null when the thread could not open the
-    // file: the caller scans the pages itself.
-    RowScan* finish();
+// A thread that helps check the rows of one table at a time (see SharedRowScan),
+// kept for a whole check so that no table waits for a thread to start. It reads
+// through a page file and value decoder of its own.
+class RowScanHelper {
+public:
+    // `file` only lends its path and decoding settings. Throws when no thread can
+    // be started.
+    RowScanHelper(const PageFile& file, const FormatLayout& layout, std::uint16_t databaseCodePage);
+    ~RowScanHelper();
+    RowScanHelper(const RowScanHelper&) = delete;
+    RowScanHelper& operator=(const RowScanHelper&) = delete;
 
 private:
-    void run(std::string path, std::size_t pageSize, std::uint32_t databaseKey, std::uint16_t codePage);
+    friend class SharedRowScan;
+    void join(SharedRowScan& scan);   // the thread takes chunks of `scan` too
+    void leave(SharedRowScan& scan);  // returns once the thread is done with `scan`
+    void work(std::string path, std::size_t pageSize, std::uint32_t databaseKey, std::uint16_t codePage);
+
+    const FormatLayout& layout_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    SharedRowScan* scan_ = nullptr;  // the scan to help with, or being helped
+    bool begun_ = false;             // the thread is on scan_
+    bool finished_ = false;          // the thread helps no more (or could not open the file)
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Checks the rows of a table's data pages a chunk of pages at a time, on the
+// calling thread and on a helper thread: each takes the next chunk nobody has
+// begun, so neither waits for a share the other has not reached. The caller takes
+// the chunks' scans in page order.
+class SharedRowScan {
+public:
+    // The plan and the pages must outlive this object. With no helper, the
+    // caller scans every chunk.
+    SharedRowScan(const RowCheckPlan& plan, std::span<const PageNumber> pages, std::size_t chunkPages,
+                  RowScanHelper* helper);
+    ~SharedRowScan();
+    SharedRowScan(const SharedRowScan&) = delete;
+    SharedRowScan& operator=(const SharedRowScan&) = delete;
+
+    // Calls `take` with the scan of each chunk in page order, scanning with `here`
+    // (over the caller's page file) every chunk the helper has not begun. An
+    // exception from `take` ends the scan.
+    void run(RowScanner& here, PageFile& file, const std::function<void(const RowScan&)>& take);
+
+private:
+    friend class RowScanHelper;
+    enum class State : std::uint8_t { Unbegun, Scanning, Done, Failed };
+    struct Chunk {
+        State state = State::Unbegun;  // guarded by mutex_
+        RowScan scan;
+    };
+    std::optional<std::size_t> claim();  // the next chunk nobody has begun
+    std::span<const PageNumber> pagesOf(std::size_t chunk) const;
+    void help(PageFile& file, ValueDecoder& values);  // on the helper thread
 
     const RowCheckPlan& plan_;
-    std::vector<PageNumber> pages_;
-    RowScan scan_;
-    bool opened_ = false;
+    std::span<const PageNumber> pages_;
+    std::size_t chunkPages_;
+    RowScanHelper* helper_;
+    std::vector<Chunk> chunks_;
+    std::atomic<std::size_t> next_{0};
     std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable done_;
 };
 
 }  // namespace jet

@@ -367,36 +367,25 @@ void TableChecker::checkDataPages() {
     }
 
     const std::vector<PageNumber> pages = owned_->pages();
-    // A large table's later pages are checked on a second thread while this one
-    // checks the first ones; both are taken in page order.
-    std::size_t split = pages.size();
-    std::unique_ptr<RowScanThread> helper;
+    RowScanner here(plan, ctx_.file(), ctx_.db().values());
+    // A large table's pages are checked a chunk at a time on two threads and taken
+    // in page order. A chunk is a quarter of the smallest table split, at most 64
+    // pages: two clusters of reads.
     if (splitRowsFrom_ > 0 && pages.size() >= splitRowsFrom_) {
-        split = pages.size() / 2;
-        try {
-            helper = std::make_unique<RowScanThread>(plan, ctx_.file(), ctx_.db().header().codePage,
-                                                     std::span<const PageNumber>(pages).subspan(split));
-        } catch (const std::exception&) {
-            split = pages.size();  // no thread to spare: all pages here
+        if (RowScanHelper* helper = ctx_.rowScanHelper()) {
+            SharedRowScan shared(plan, pages, std::min<std::size_t>(64, std::max<std::size_t>(1, splitRowsFrom_ / 4)),
+                                 helper);
+            shared.run(here, ctx_.file(), [&](const RowScan& scan) { takeRows(scan, here); });
+            return;
         }
     }
-    RowScanner here(plan, ctx_.file(), ctx_.db().values());
+    const PlannedReads planned(ctx_.file(), pages);  // known pages: read a cluster at a time
     RowScan scan;
-    const auto scanHere = [&](std::span<const PageNumber> some) {
-        // The pages are known: they are read a cluster at a time.
-        const PlannedReads planned(ctx_.file(), some);
-        for (PageNumber p : some) {
-            scan.clear();
-            here.scanPage(p, scan);
-            takeRows(scan, here);
-        }
-    };
-    scanHere(std::span<const PageNumber>(pages).first(split));
-    if (!helper) return;
-    if (RowScan* rest = helper->finish())
-        takeRows(*rest, here);
-    else
-        scanHere(std::span<const PageNumber>(pages).subspan(split));
+    for (PageNumber p : pages) {
+        scan.clear();
+        here.scanPage(p, scan);
+        takeRows(scan, here);
+    }
 }
 
 // Takes the pages of `scan` in order, each only once it is claimed for the table,

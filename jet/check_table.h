@@ -25,8 +25,8 @@ namespace jet {
 // the rows. Claims every page the table uses in the context's page claims.
 class TableChecker {
 public:
-    // Tables of `splitRowsFrom` data pages or more (0: none) have the rows of their
-    // later pages checked on a second thread; the report is the same.
+    // Tables of `splitRowsFrom` data pages or more (0: none) have their rows checked
+    // on two threads, a chunk of pages at a time; the report is the same.
     TableChecker(CheckContext& ctx, const TableDefinition& table, bool verifyIndexKeys, std::size_t splitRowsFrom = 0);
 
     void run();
