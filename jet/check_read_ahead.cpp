@@ -25,15 +25,21 @@ std::vector<PageNumber> indexPagesOf(PageFile& file, const FormatLayout& layout,
 }  // namespace
 
 CheckReadAhead::CheckReadAhead(const PageFile& file, const FormatLayout& layout,
-                               std::vector<const TableDefinition*> tables, std::size_t ahead, std::size_t readyBytes)
-    : layout_(layout), ahead_(ahead == 0 ? 1 : ahead), readyBytesLimit_(readyBytes) {
+                               std::vector<const TableDefinition*> tables, std::size_t ahead, std::size_t readyBytes,
+                               std::vector<bool> freePages)
+    : layout_(layout),
+      tables_(std::move(tables)),
+      free_(std::move(freePages)),
+      ahead_(ahead == 0 ? 1 : ahead),
+      readyBytesLimit_(readyBytes) {
     // Sweeps are needed before a table's rows, walks only after them: with the
     // sweeps first, the thread is busy with pages the rows will need soonest.
-    for (std::size_t i = 0; i < tables.size(); ++i)
-        if (!tables[i]->longValueMaps.empty()) plan_.push_back(Job{tables[i], i, true, {}, {}});
-    for (std::size_t i = 0; i < tables.size(); ++i)
-        for (const PhysicalIndex& ix : tables[i]->physicalIndexes)
-            plan_.push_back(Job{tables[i], i, false, ix.rootPage, ix.usageMap});
+    for (std::size_t i = 0; i < tables_.size(); ++i)
+        if (!tables_[i]->longValueMaps.empty()) plan_.push_back(Job{tables_[i], i, Kind::LongValues, {}, {}});
+    for (std::size_t i = 0; i < tables_.size(); ++i)
+        for (const PhysicalIndex& ix : tables_[i]->physicalIndexes)
+            plan_.push_back(Job{tables_[i], i, Kind::Tree, ix.rootPage, ix.usageMap});
+    if (!free_.empty()) plan_.push_back(Job{nullptr, tables_.size(), Kind::LeakedPages, {}, {}});
     thread_ = std::thread(&CheckReadAhead::run, this, file.path(), file.pageSize(), file.databaseKey());
 }
 
@@ -48,7 +54,7 @@ CheckReadAhead::~CheckReadAhead() {
 
 std::size_t CheckReadAhead::bytesOf(const Result& r) {
     return r.tree.entries.capacity() * sizeof(IndexTreeEntry) + r.tree.keyBytes.capacity() +
-           r.tree.pages.capacity() * sizeof(IndexTreePage) + r.sweep.bytes();
+           r.tree.pages.capacity() * sizeof(IndexTreePage) + r.sweep.bytes() + r.leaked.capacity() * sizeof(LeakedPage);
 }
 
 bool CheckReadAhead::full() const {
@@ -61,8 +67,12 @@ void CheckReadAhead::keepSpare(Result&& r) {
 }
 
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
+    if (job.kind == Kind::LeakedPages) {
+        readLeakedPages(file, result.leaked);
+        return;
+    }
     const TableDefinition& t = *job.table;
-    if (!job.longValues) {
+    if (job.kind == Kind::Tree) {
         walkTableIndex(file, layout_.jet3, job.root, t.tdefPage, result.tree, indexPagesOf(file, layout_, job.usageMap));
         return;
     }
@@ -81,6 +91,46 @@ void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const 
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
     result.sweep.run(file, layout_, std::move(pages));
+}
+
+// The pages the global map does not mark free and no structure of a table lists:
+// its definition, the maps of its pages, long values and indexes, and the pages
+// holding those maps. The check will find them used by nobody, unless damage
+// makes it read the file otherwise; then some are read twice, or here in vain.
+void CheckReadAhead::readLeakedPages(PageFile& file, std::vector<LeakedPage>& out) const {
+    const std::uint32_t pageCount = file.pageCount();
+    std::vector<bool> listed(free_.begin(), free_.end());
+    listed.resize(pageCount, true);  // a map shorter than the file: nothing read past it
+    const auto list = [&](PageNumber p) {
+        if (p.value < pageCount) listed[p.value] = true;
+    };
+    const auto listMap = [&](RowPointer where) {
+        if (where.page.isNull() || where.page.value >= pageCount) return;
+        list(where.page);
+        try {
+            const UsageMap map = UsageMap::read(file, layout_, where);
+            for (PageNumber p : map.bitmapPages()) list(p);
+            for (PageNumber p : map.pages()) list(p);
+        } catch (const JetError&) {
+            // Its pages are read here in vain, or read by the accounting.
+        }
+    };
+    list(PageNumber(0));
+    list(PageNumber(1));
+    for (const TableDefinition* t : tables_) {
+        for (PageNumber p : t->tdefPages) list(p);
+        listMap(t->ownedPagesMap);
+        listMap(t->freeSpaceMap);
+        for (const LongValueMaps& m : t->longValueMaps) {
+            listMap(m.ownedPages);
+            listMap(m.freeSpacePages);
+        }
+        for (const PhysicalIndex& ix : t->physicalIndexes) listMap(ix.usageMap);
+    }
+    out.clear();
+    for (std::uint32_t n = 0; n < pageCount; ++n)
+        if (!listed[n]) out.push_back(LeakedPage{n});
+    jet::readLeakedPages(file, out);
 }
 
 void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t databaseKey) {
@@ -192,7 +242,8 @@ std::optional<CheckReadAhead::Result> CheckReadAhead::take(std::unique_lock<std:
 bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree, Unstarted unstarted) {
     std::unique_lock lock(mutex_);
     std::optional<Result> r =
-        take(lock, unstarted, [&](const Job& j) { return !j.longValues && j.root == root && j.table->tdefPage == owner; });
+        take(lock, unstarted,
+             [&](const Job& j) { return j.kind == Kind::Tree && j.root == root && j.table->tdefPage == owner; });
     if (!r) return false;
     std::swap(tree, r->tree);
     std::exception_ptr error = std::move(r->error);  // the spare keeps no share of it
@@ -206,7 +257,8 @@ bool CheckReadAhead::takeTree(PageNumber root, PageNumber owner, IndexTree& tree
 bool CheckReadAhead::takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep,
                                     Unstarted unstarted) {
     std::unique_lock lock(mutex_);
-    std::optional<Result> r = take(lock, unstarted, [&](const Job& j) { return j.longValues && j.table->tdefPage == owner; });
+    std::optional<Result> r =
+        take(lock, unstarted, [&](const Job& j) { return j.kind == Kind::LongValues && j.table->tdefPage == owner; });
     if (!r) return false;
     const bool same = !r->error && r->sweep.pages == pages;
     if (same) std::swap(sweep, r->sweep);
@@ -214,6 +266,19 @@ bool CheckReadAhead::takeLongValues(PageNumber owner, const std::vector<std::uin
     lock.unlock();
     changed_.notify_all();
     return same;
+}
+
+bool CheckReadAhead::takeLeakedPages(std::vector<LeakedPage>& pages, Unstarted unstarted) {
+    std::unique_lock lock(mutex_);
+    std::optional<Result> r = take(lock, unstarted, [](const Job& j) { return j.kind == Kind::LeakedPages; });
+    if (!r) return false;
+    const bool read = !r->error;
+    if (read) std::swap(pages, r->leaked);
+    r->error = nullptr;
+    keepSpare(std::move(*r));
+    lock.unlock();
+    changed_.notify_all();
+    return read;
 }
 
 }  // namespace jet

@@ -12,6 +12,7 @@
 
 #include "jet/format_layout.h"
 #include "jet/index_tree.h"
+#include "jet/leaked_pages.h"
 #include "jet/long_value_sweep.h"
 #include "jet/page_number.h"
 #include "jet/table_definition.h"
@@ -26,7 +27,9 @@ class PageFile;
 // rows never need, so they run while the check reads rows; the check then finds
 // them ready. A result whose reading threw hands its exception to whoever takes
 // it. The check takes a table's sweep before its rows and its walks after them,
-// so the sweeps of every table are read first, then the walks.
+// so the sweeps of every table are read first, then the walks. Last, given the
+// global map, it reads the pages that no table's structures list and the map does
+// not mark free: the ones the check's accounting will find nobody used.
 class CheckReadAhead {
 public:
     // What a take does when the thread has not begun the result asked for.
@@ -40,9 +43,13 @@ public:
     // `file` only lends its path and decoding settings: the reads open the file
     // again. The tables, in the order they will be checked, must outlive this
     // object. At most `ahead` results wait to be taken, and no more than fill
-    // `readyBytes` (one always may).
+    // `readyBytes` (one always may). `freePages`: one per page of the file, true
+    // where the global map marks it free; none, and no pages are read for the
+    // accounting.
     CheckReadAhead(const PageFile& file, const FormatLayout& layout, std::vector<const TableDefinition*> tables,
-                   std::size_t ahead = 16, std::size_t readyBytes = std::size_t{8} << 20);
+                   std::size_t ahead = kAhead, std::size_t readyBytes = kReadyBytes, std::vector<bool> freePages = {});
+    static constexpr std::size_t kAhead = 16;
+    static constexpr std::size_t kReadyBytes = std::size_t{8} << 20;
     ~CheckReadAhead();
     CheckReadAhead(const CheckReadAhead&) = delete;
     CheckReadAhead& operator=(const CheckReadAhead&) = delete;
@@ -60,16 +67,22 @@ public:
     bool takeLongValues(PageNumber owner, const std::vector<std::uint32_t>& pages, LongValueSweep& sweep,
                         Unstarted unstarted = Unstarted::ReadHere);
 
+    // Moves what the pages no structure lists hold into `pages` (ascending),
+    // waiting for them if they are being read. False when there are none in the
+    // plan or they were given up unstarted: the caller reads them.
+    bool takeLeakedPages(std::vector<LeakedPage>& pages, Unstarted unstarted = Unstarted::ReadHere);
+
     // Results of tables checked before the one of a result taken, never taken
     // themselves, are dropped.
 
 private:
     enum class State : std::uint8_t { Planned, Reading, Ready, Gone };
+    enum class Kind : std::uint8_t { LongValues, Tree, LeakedPages };
     struct Job {
-        const TableDefinition* table = nullptr;
-        std::size_t tableIndex = 0;  // in the order of checking
-        bool longValues = false;     // else the walk of `root`
-        PageNumber root;
+        const TableDefinition* table = nullptr;  // none for the leaked pages
+        std::size_t tableIndex = 0;  // in the order of checking (after every table for the leaked pages)
+        Kind kind = Kind::LongValues;
+        PageNumber root;             // of a tree
         RowPointer usageMap;         // of the index: the pages its walk will read
         State state = State::Planned;
     };
@@ -77,10 +90,12 @@ private:
         std::size_t job = 0;  // position in plan_
         IndexTree tree;
         LongValueSweep sweep;
+        std::vector<LeakedPage> leaked;
         std::exception_ptr error;
     };
     void run(std::string path, std::size_t pageSize, std::uint32_t databaseKey);
     void read(PageFile& file, const Job& job, Result& result) const;
+    void readLeakedPages(PageFile& file, std::vector<LeakedPage>& out) const;
     // With the mutex held: the result of the first job not gone that `matches`,
     // once read; nullopt when there is none or it is given up.
     template <class Matches>
@@ -91,6 +106,8 @@ private:
     void keepSpare(Result&& r);          // with the mutex held
 
     FormatLayout layout_;
+    std::vector<const TableDefinition*> tables_;
+    std::vector<bool> free_;
     std::vector<Job> plan_;
     std::size_t ahead_;
     std::size_t readyBytesLimit_;

@@ -10,8 +10,9 @@
 #include "jet/check_catalog.h"
 #include "jet/check_context.h"
 #include "jet/check_table.h"
-#include "jet/data_page.h"
 #include "jet/check_read_ahead.h"
+#include "jet/data_page.h"
+#include "jet/leaked_pages.h"
 
 namespace jet {
 
@@ -158,39 +159,9 @@ std::optional<GlobalMap> readGlobalMap(CheckContext& ctx, std::uint32_t claimant
     return global;
 }
 
-// What the accounting needs of a page no structure uses, read before the pages
-// are gone through in order (when nothing was learnt, the page is read then).
-struct LeakedPage {
-    enum class Seen : std::uint8_t { NotRead, Zero, Used };
-    std::uint32_t page = 0;
-    Seen seen = Seen::NotRead;
-    std::uint8_t type = 0;
-};
-
-// What the bytes of a leaked page tell: all zero (its first byte is, and every
-// byte equals the one before it), or its type.
-void see(LeakedPage& l, std::span<const std::uint8_t> bytes) {
-    const bool zero = !bytes.empty() && bytes[0] == 0 && std::memcmp(bytes.data(), bytes.data() + 1, bytes.size() - 1) == 0;
-    l.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
-    l.type = bytes.empty() ? 0 : bytes[0];
-}
-
-void readLeakedPages(PageFile& file, std::span<LeakedPage> leaked) {
-    std::vector<std::uint32_t> numbers;
-    numbers.reserve(leaked.size());
-    for (const LeakedPage& l : leaked) numbers.push_back(l.page);
-    std::size_t next = 0;
-    try {
-        file.forEachPage(numbers, [&](const PageBuffer& page) {
-            while (next < leaked.size() && leaked[next].page != page.number.value) ++next;
-            if (next < leaked.size()) see(leaked[next], page.bytes);
-        });
-    } catch (const JetError&) {
-        // The pages not read are read again, one by one, where their findings go.
-    }
-}
-
-void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, std::size_t splitFrom) {
+// `readAhead`: what pages the accounting may need were found to hold, ascending.
+void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, std::size_t splitFrom,
+                     const std::vector<LeakedPage>& readAhead) {
     CheckReport& report = ctx.report();
     const std::uint32_t pages = ctx.file().pageCount();
     report.pageCount = pages;
@@ -198,13 +169,23 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, 
     std::vector<LeakedPage> leaked;
     for (std::uint32_t n = 0; n < pages; ++n)
         if (!global->free[n] && !ctx.claims().owner(PageNumber(n))) leaked.push_back({n});
-    // Many leaked pages are read on two threads; the findings follow in page order.
-    std::size_t half = leaked.size();
+    // What was read ahead is not read again; what was not is read now.
+    std::vector<LeakedPage> unread;
+    {
+        auto known = readAhead.begin();
+        for (LeakedPage& l : leaked) {
+            while (known != readAhead.end() && known->page < l.page) ++known;
+            if (known != readAhead.end() && known->page == l.page) l = *known;
+            if (l.seen == LeakedPage::Seen::NotRead) unread.push_back(l);
+        }
+    }
+    // Many are read on two threads; the findings follow in page order.
+    std::size_t half = unread.size();
     std::thread helper;
-    if (splitFrom > 0 && leaked.size() >= splitFrom) {
-        half = leaked.size() / 2;
+    if (splitFrom > 0 && unread.size() >= splitFrom) {
+        half = unread.size() / 2;
         try {
-            helper = std::thread([&ctx, rest = std::span<LeakedPage>(leaked).subspan(half)] {
+            helper = std::thread([&ctx, rest = std::span<LeakedPage>(unread).subspan(half)] {
                 try {
                     PageFile file(ctx.file().path(), 2 * PageFile::kMaxRun);
                     file.configure(ctx.file().pageSize(), ctx.file().databaseKey());
@@ -214,11 +195,16 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, 
                 }
             });
         } catch (const std::exception&) {
-            half = leaked.size();
+            half = unread.size();
         }
     }
-    readLeakedPages(ctx.file(), std::span<LeakedPage>(leaked).first(half));
+    readLeakedPages(ctx.file(), std::span<LeakedPage>(unread).first(half));
     if (helper.joinable()) helper.join();
+    {
+        auto read = unread.begin();
+        for (LeakedPage& l : leaked)
+            if (read != unread.end() && read->page == l.page) l = *read++;
+    }
 
     std::size_t leakedZero = 0;
     std::size_t next = 0;
@@ -242,7 +228,7 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, 
         LeakedPage l = leaked[next++];
         ++report.leakedPages;
         if (l.seen == LeakedPage::Seen::NotRead)
-            if (PageRef ref = ctx.page(p, {})) see(l, ref->bytes);
+            if (PageRef ref = ctx.page(p, {})) seeLeakedPage(l, ref->bytes);
         if (l.seen == LeakedPage::Seen::Zero) {
             ++leakedZero;
             continue;
@@ -282,7 +268,9 @@ CheckReport Checker::run() {
     std::unique_ptr<CheckReadAhead> readAhead;
     if (options_.readAhead) {
         try {
-            readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order);
+            readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order, CheckReadAhead::kAhead,
+                                                         CheckReadAhead::kReadyBytes,
+                                                         global ? global->free : std::vector<bool>());
             ctx.setReadAhead(readAhead.get());
         } catch (const std::exception&) {
             // No thread or memory to spare: everything is read on this thread.
@@ -313,6 +301,9 @@ CheckReport Checker::run() {
         }
         checkOne(*t.definition);
     }
+    // What the pages no structure used hold may have been read ahead meanwhile.
+    std::vector<LeakedPage> leakedReadAhead;
+    if (readAhead) readAhead->takeLeakedPages(leakedReadAhead);
     ctx.setReadAhead(nullptr);
     readAhead.reset();
     try {
@@ -321,7 +312,7 @@ CheckReport Checker::run() {
         ctx.add(FindingClass::Damage, "catalog_unreadable",
                 std::string("o catálogo não pôde ser verificado: ") + e.what(), 2u, "MSysObjects");
     }
-    checkAccounting(ctx, global, options_.splitPagesFrom);
+    checkAccounting(ctx, global, options_.splitPagesFrom, leakedReadAhead);
     ctx.finish();
     return report;
 }
