@@ -1,5 +1,7 @@
 #include "jet/check_context.h"
 
+#include <algorithm>
+
 #include "jet/check_rows.h"
 
 namespace jet {
@@ -11,7 +13,9 @@ CheckContext::CheckContext(Database& db, CheckReport& report, std::size_t maxFin
       mapHosts_(claims_.addClaimant("as páginas de mapas de uso")),
       maxPerKind_(maxFindingsPerKind) {}
 
-CheckContext::~CheckContext() = default;
+CheckContext::~CheckContext() {
+    rowScanHelper_.reset();  // its thread may be running a comparison set aside here
+}
 
 RowScanHelper* CheckContext::rowScanHelper() {
     if (!rowScanHelper_ && !rowScanHelperFailed_) {
@@ -85,7 +89,100 @@ PageRef CheckContext::page(PageNumber p, const std::string& table) {
     }
 }
 
+void CheckContext::Aside::run(std::size_t cap) {
+    try {
+        std::map<std::string, std::size_t> met;
+        compareIndexEntries(comparison, [&](Finding f) {
+            if (++met[f.code] <= cap) kept.push_back(std::move(f));
+            else {
+                auto& [kind, n] = beyond[f.code];
+                kind = f.kind;
+                ++n;
+            }
+        });
+    } catch (const std::exception& e) {
+        // Out of memory, say: where the check here would have stopped the table.
+        kept.push_back(Finding{FindingClass::Damage, "index_unreadable",
+                               std::string("o índice não pôde ser verificado (") + e.what() + ")", std::nullopt,
+                               std::nullopt, std::nullopt, comparison.table, comparison.indexName, std::nullopt});
+    }
+    comparison = IndexComparison{};  // the rows and entries are needed no more
+}
+
+void CheckContext::compareIndex(IndexComparison comparison, std::size_t asideFrom) {
+    if (asideFrom == 0) {
+        compareIndexEntries(comparison, [this](Finding f) { add(std::move(f)); });
+        return;
+    }
+    // Not too many wait at once: each holds its index's entries.
+    constexpr std::size_t kWaiting = 8;
+    {
+        std::unique_lock lock(asideMutex_);
+        asideDone_.wait(lock, [&] {
+            return std::count_if(aside_.begin(), aside_.end(), [](const auto& a) { return !a->done; }) <
+                   static_cast<std::ptrdiff_t>(kWaiting);
+        });
+    }
+    auto owned = std::make_unique<Aside>();
+    Aside& a = *owned;
+    a.place = report_.findings.size();
+    a.comparison = std::move(comparison);
+    const bool large = a.comparison.tree.entries.size() >= asideFrom || a.comparison.expected.size() >= asideFrom;
+    aside_.push_back(std::move(owned));
+    if (large) {
+        if (RowScanHelper* helper = rowScanHelper()) {
+            const std::size_t cap = maxPerKind_;
+            if (helper->post([this, &a, cap] {
+                    a.run(cap);
+                    {
+                        std::lock_guard lock(asideMutex_);
+                        a.done = true;
+                    }
+                    asideDone_.notify_all();
+                }))
+                return;
+        }
+    }
+    a.run(maxPerKind_);
+    std::lock_guard lock(asideMutex_);
+    a.done = true;
+}
+
+void CheckContext::putAsideInPlace() {
+    {
+        std::unique_lock lock(asideMutex_);
+        asideDone_.wait(lock, [&] { return std::all_of(aside_.begin(), aside_.end(), [](const auto& a) { return a->done; }); });
+    }
+    if (aside_.empty()) return;
+    // In the order they were asked for, as if each had run then: the caps of their
+    // kinds (found nowhere else) count them in that order.
+    std::vector<std::vector<Finding>> inPlace(aside_.size());
+    for (std::size_t i = 0; i < aside_.size(); ++i) {
+        Aside& a = *aside_[i];
+        for (Finding& f : a.kept) {
+            std::size_t& n = perKind_[f.code];
+            classOf_[f.code] = f.kind;
+            if (++n <= maxPerKind_) inPlace[i].push_back(std::move(f));
+        }
+        for (const auto& [code, more] : a.beyond) {
+            perKind_[code] += more.second;
+            classOf_[code] = more.first;
+        }
+    }
+    std::vector<Finding> merged;
+    merged.reserve(report_.findings.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i <= report_.findings.size(); ++i) {
+        for (; next < aside_.size() && aside_[next]->place == i; ++next)
+            for (Finding& f : inPlace[next]) merged.push_back(std::move(f));
+        if (i < report_.findings.size()) merged.push_back(std::move(report_.findings[i]));
+    }
+    report_.findings = std::move(merged);
+    aside_.clear();
+}
+
 void CheckContext::finish() {
+    putAsideInPlace();
     for (const auto& [code, n] : perKind_) {
         if (n <= maxPerKind_) continue;
         Finding f;

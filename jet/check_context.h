@@ -1,10 +1,15 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "jet/check_index_entries.h"
 #include "jet/check_page_claims.h"
 #include "jet/database.h"
 #include "jet/finding.h"
@@ -55,10 +60,30 @@ public:
     // The page's bytes, or nullopt (with a damage finding) when it cannot be read.
     PageRef page(PageNumber p, const std::string& table);
 
-    // Adds one summary finding per kind whose findings were cut off.
+    // Compares an index's entries with its rows. Aside, the comparison may
+    // run on the row helper thread while the check goes on: its findings are kept
+    // for the place they would have had here and now (every comparison of a check
+    // must then be aside, so that the kinds' caps count them in turn).
+    // Only those of `asideFrom` entries or more (0: none) go to the thread; the
+    // others run here, their findings kept all the same.
+    void compareIndex(IndexComparison comparison, std::size_t asideFrom);
+
+    // Waits for the comparisons run aside, then puts their findings in place and
+    // adds one summary finding per kind whose findings were cut off.
     void finish();
 
 private:
+    // Findings of a comparison run aside, and where in the report they go.
+    struct Aside {
+        std::size_t place = 0;  // the report's findings before them
+        IndexComparison comparison;
+        std::vector<Finding> kept;                   // the first of each kind, up to the cap
+        std::map<std::string, std::pair<FindingClass, std::size_t>> beyond;  // how many more of each kind
+        bool done = false;  // guarded by asideMutex_
+        void run(std::size_t cap);
+    };
+    void putAsideInPlace();
+
     Database& db_;
     CheckReport& report_;
     PageClaims claims_;
@@ -66,6 +91,9 @@ private:
     CheckReadAhead* readAhead_ = nullptr;
     std::unique_ptr<RowScanHelper> rowScanHelper_;
     bool rowScanHelperFailed_ = false;
+    std::deque<std::unique_ptr<Aside>> aside_;  // in the order they were asked for
+    std::mutex asideMutex_;
+    std::condition_variable asideDone_;
     std::size_t maxPerKind_;
     std::map<std::string, std::size_t> perKind_;
     std::map<std::string, FindingClass> classOf_;

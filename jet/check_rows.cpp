@@ -455,11 +455,21 @@ RowScanHelper::~RowScanHelper() {
 void RowScanHelper::join(SharedRowScan& scan) {
     {
         std::lock_guard lock(mutex_);
-        if (finished_ || scan_) return;
+        if (noFile_ || scan_) return;
         scan_ = &scan;
         begun_ = false;
     }
     changed_.notify_all();
+}
+
+bool RowScanHelper::post(std::function<void()> job) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return false;
+        jobs_.push_back(std::move(job));
+    }
+    changed_.notify_all();
+    return true;
 }
 
 void RowScanHelper::leave(SharedRowScan& scan) {
@@ -477,22 +487,31 @@ void RowScanHelper::work(std::string path, std::size_t pageSize, std::uint32_t d
         file->configure(pageSize, databaseKey);
         values = std::make_unique<ValueDecoder>(*file, layout_, codePage);
     } catch (...) {
-        std::lock_guard lock(mutex_);
-        finished_ = true;  // no chunk is begun here: the callers scan them all
-        scan_ = nullptr;
-        changed_.notify_all();
-        return;
+        file.reset();  // no chunk is begun here: the callers scan them all
     }
     std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || (scan_ && !begun_); });
-        if (stopping_) return;
-        SharedRowScan* scan = scan_;
-        begun_ = true;
-        lock.unlock();
-        scan->help(*file, *values);
-        lock.lock();
+    if (!file) {
+        noFile_ = true;
         scan_ = nullptr;
+        changed_.notify_all();
+    }
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || (file && scan_ && !begun_) || !jobs_.empty(); });
+        if (stopping_) return;
+        if (file && scan_ && !begun_) {
+            SharedRowScan* scan = scan_;
+            begun_ = true;
+            lock.unlock();
+            scan->help(*file, *values);
+            lock.lock();
+            scan_ = nullptr;
+        } else {
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
         changed_.notify_all();
     }
 }

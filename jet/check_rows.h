@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -184,7 +185,8 @@ class SharedRowScan;
 
 // A thread that helps check the rows of one table at a time (see SharedRowScan),
 // kept for a whole check so that no table waits for a thread to start. It reads
-// through a page file and value decoder of its own.
+// through a page file and value decoder of its own. Between tables it runs other
+// work it is given.
 class RowScanHelper {
 public:
     // `file` only lends its path and decoding settings. Throws when no thread can
@@ -193,6 +195,11 @@ public:
     ~RowScanHelper();
     RowScanHelper(const RowScanHelper&) = delete;
     RowScanHelper& operator=(const RowScanHelper&) = delete;
+
+    // Runs `job` on the thread once the work given before is done, a scan it is
+    // asked to help with first. False when the thread runs nothing more: the
+    // caller runs it. Work not begun when this object goes is never run.
+    bool post(std::function<void()> job);
 
 private:
     friend class SharedRowScan;
@@ -205,7 +212,8 @@ private:
     std::condition_variable changed_;
     SharedRowScan* scan_ = nullptr;  // the scan to help with, or being helped
     bool begun_ = false;             // the thread is on scan_
-    bool finished_ = false;          // the thread helps no more (or could not open the file)
+    std::deque<std::function<void()>> jobs_;
+    bool noFile_ = false;            // the thread could not open the file: it helps no scan
     bool stopping_ = false;
     std::thread thread_;
 };

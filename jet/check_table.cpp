@@ -102,8 +102,8 @@ void TableChecker::run() {
     for (IndexState& st : indexes_) st.expected.reserve(rowHint);
     checkDataPages();
     orderRows();
-    rowIndex_.emplace(rows_, [](RowPointer p) { return p; });
     checkLongValueMaps();
+    sortedRows_ = std::make_shared<const TableRows>(std::move(rows_));
     for (std::size_t i = 0; i < t_.physicalIndexes.size(); ++i) {
         try {
             checkIndex(t_.physicalIndexes[i], indexes_[i]);
@@ -501,13 +501,6 @@ void TableChecker::orderRows() {
     }
 }
 
-std::optional<std::size_t> TableChecker::rowPosition(RowPointer row) const {
-    if (!rowIndex_) return std::nullopt;
-    const std::uint32_t at = rowIndex_->find(rows_, [](RowPointer p) { return p; }, row);
-    if (at == RowSlotIndex::kNone) return std::nullopt;
-    return at;
-}
-
 void TableChecker::readLongValuePages() {
     std::vector<std::uint32_t> pages;
     for (const auto& [column, map] : lvMaps_) {
@@ -591,7 +584,6 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
                        map ? std::span<const PageNumber>(map->pages()) : std::span<const PageNumber>());
     }
     const IndexTree& tree = tree_;
-
     std::set<std::uint32_t> treePages;
     for (const IndexTreePage& p : tree.pages) {
         treePages.insert(p.page.value);
@@ -616,96 +608,20 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
                         ix.rootPage.value);
     }
 
-    std::size_t unverified = 0;
-    std::size_t hint = 0;
-    std::optional<KeyGap> firstGap;
-    std::size_t distinct = 0;
-    std::optional<std::span<const std::uint8_t>> previousKey;
-    bool previousNull = false;
-    const auto sameKey = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end());
-    };
-    // An index whose key is not the rows' order meets rows at random: on a large
-    // table each find would wait for memory. Where the rows of an entry a little
-    // ahead begin is fetched early, and their row and expected entry just before.
-    constexpr std::size_t kNear = 8;
-    constexpr std::size_t kFar = 16;
-    const std::size_t entryCount = tree.entries.size();
-    for (std::size_t n = 0; n < entryCount; ++n) {
-        if (rowIndex_ && n + kFar < entryCount) rowIndex_->prefetchPage(tree.entries[n + kFar].row);
-        if (rowIndex_ && n + kNear < entryCount) {
-            const std::uint32_t at = rowIndex_->firstOfPage(tree.entries[n + kNear].row);
-            if (at < rows_.size() && at < st.expected.size()) {
-                __builtin_prefetch(&rows_[at]);
-                __builtin_prefetch(&st.expected[at]);
-            }
-        }
-        const IndexTreeEntry& e = tree.entries[n];
-        const std::span<const std::uint8_t> entryKey = tree.key(e);
-        if (!previousKey || !sameKey(*previousKey, entryKey)) ++distinct;
-        // Entries often follow the rows' order (a key the rows were added by): try
-        // the row after the previous one before searching.
-        std::optional<std::size_t> position;
-        if (hint < rows_.size() && rows_[hint] == e.row) position = hint;
-        else position = rowPosition(e.row);
-        if (position) hint = *position + 1;
-        if (!position || *position >= st.expected.size()) {
-            indexDamage("index_entry_dead_row", "entrada do índice aponta para a página " + pageText(e.row.page) +
-                                                    " linha " + std::to_string(e.row.row) +
-                                                    ", que não é uma linha viva da tabela",
-                        e.leaf.value);
-            previousKey = entryKey;
-            previousNull = false;
-            continue;
-        }
-        ExpectedEntry& x = st.expected[*position];
-        if (x.seen())
-            indexDamage("index_row_twice", "a linha aparece duas vezes no índice", e.row.page.value, e.row.row);
-        x.setSeen();
-        if (x.encoded()) {
-            if (!x.sameKey(keyDigest(entryKey)))
-                indexDamage("index_key_mismatch", "a chave do índice não corresponde aos valores da linha",
-                            e.row.page.value, e.row.row);
-        } else if (x.gap() != kNoKeyGap) {
-            ++unverified;
-            if (!firstGap) firstGap = st.gaps[x.gap()];
-        }
-        if (ix.isUnique() && previousKey && sameKey(*previousKey, entryKey) && !x.anyNull() && !previousNull)
-            indexDamage("index_unique_violation", "valor repetido num índice único", e.row.page.value, e.row.row);
-        if (ix.isRequired() && x.anyNull() && x.encoded())
-            indexDamage("index_required_null", "valor nulo num índice que não admite nulos", e.row.page.value,
-                        e.row.row);
-        previousKey = entryKey;
-        previousNull = x.anyNull();
-    }
-    std::size_t missing = 0;
-    for (std::size_t i = 0; i < st.expected.size(); ++i) {
-        const ExpectedEntry& x = st.expected[i];
-        if (x.seen()) continue;
-        if (ix.ignoresNulls() && x.allNull()) continue;
-        if (++missing <= 20)
-            indexDamage("index_row_missing", "a linha não está no índice", rows_[i].page.value, rows_[i].row);
-    }
-    if (missing > 20)
-        indexDamage("index_row_missing", std::to_string(missing - 20) + " outras linhas também faltam no índice",
-                    std::nullopt);
-    if (unverified > 0) {
-        std::string why = firstGap ? keyGapReasonName(firstGap->reason) : std::string("?");
-        if (firstGap && firstGap->reason == KeyGapReason::UnsupportedCharacter)
-            why += " (caractere " + std::to_string(firstGap->character) + ")";
-        ctx_.add(Finding{FindingClass::Unverified, "index_key_unverifiable",
-                         "não foi possível verificar a chave de " + std::to_string(unverified) +
-                             " entradas: a ordem de classificação não codifica um caractere ou tipo (" + why + ")",
-                         ix.rootPage.value, std::nullopt, std::nullopt, t_.name, name, std::nullopt});
-    }
-    if (distinct != ix.distinctKeys) {
-        ctx_.add(Finding{FindingClass::StaleStatistic, "index_distinct_stale",
-                         "o índice registra " + std::to_string(ix.distinctKeys) + " chaves distintas, mas tem " +
-                             std::to_string(distinct),
-                         t_.tdefPage.value, std::nullopt,
-                         ctx_.layout().tdefHeaderEnd + ix.number * ctx_.layout().indexStatisticsSize + 4, t_.name,
-                         name, static_cast<std::int64_t>(distinct)});
-    }
+    IndexComparison c;
+    c.rows = sortedRows_;
+    c.index = &ix;
+    c.table = t_.name;
+    c.indexName = name;
+    c.tree = std::move(tree_);
+    tree_ = IndexTree{};
+    c.expected = std::move(st.expected);
+    c.gaps = std::move(st.gaps);
+    c.tdefPage = t_.tdefPage.value;
+    c.distinctKeysOffset = static_cast<std::uint32_t>(ctx_.layout().tdefHeaderEnd +
+                                                      ix.number * ctx_.layout().indexStatisticsSize + 4);
+    // On a helper thread when the rows are, while this one goes on.
+    ctx_.compareIndex(std::move(c), splitRowsFrom_ * 4);
 }
 
 // ---------------------------------------------------------------- statistics

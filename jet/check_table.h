@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "jet/check_context.h"
+#include "jet/check_index_entries.h"
 #include "jet/check_rows.h"
 #include "jet/index_tree.h"
 #include "jet/key_encoder.h"
@@ -55,8 +57,6 @@ private:
     void readLongValuePages();
     void checkIndex(const PhysicalIndex& index, IndexState& state);
     void orderRows();
-    // Position of `row` in rows_, if it is a live row of the table.
-    std::optional<std::size_t> rowPosition(RowPointer row) const;
     void checkStatistics();
 
     std::string indexName(const PhysicalIndex& index) const;
@@ -75,8 +75,8 @@ private:
     std::vector<LongValueUse> lvalRowsUsed_;   // sorted by segment once the rows are read
     LongValueSweep lvSweep_;
     std::vector<LongValueRowFacts> lvRowScratch_;  // one page read for its orphan rows
-    std::optional<RowSlotIndex> rowIndex_;     // over rows_, once sorted
-    BulkVector<RowPointer> rows_;              // live rows (their first slot), sorted once read
+    BulkVector<RowPointer> rows_;              // live rows (their first slot), as read
+    std::shared_ptr<const TableRows> sortedRows_;  // the same, sorted, for the indexes
     std::unordered_map<std::uint16_t, std::uint32_t> lvClaimants_;  // column number -> claimant
     std::unordered_map<std::uint16_t, std::optional<UsageMap>> lvMaps_;
     std::vector<IndexState> indexes_;
