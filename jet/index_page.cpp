@@ -114,22 +114,25 @@ ErrorLocation at(PageNumber page, std::size_t offset) {
 
 IndexPage decodeIndexPage(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout) {
     IndexPage out;
-    decodeIndexPageEntries(page, number, layout, out, [&out](const IndexEntryParts& parts) {
-        IndexEntry e;
-        e.storedOffset = parts.storedOffset;
-        e.storedLength = parts.storedLength;
-        e.row = parts.row;
-        e.child = parts.child;
-        e.key.reserve(parts.keyLength());
-        e.key.assign(parts.fromPrefix.begin(), parts.fromPrefix.end());
-        e.key.insert(e.key.end(), parts.rest.begin(), parts.rest.end());
-        out.entries.push_back(std::move(e));
-    });
+    std::vector<IndexEntryParts> parts;
+    decodeIndexPageEntries(page, number, layout, out, parts);
+    out.entries.reserve(parts.size());
+    for (const IndexEntryParts& p : parts) {
+        IndexEntry& e = out.entries.emplace_back();
+        e.storedOffset = p.storedOffset;
+        e.storedLength = p.storedLength;
+        e.row = p.row;
+        e.child = p.child;
+        e.key.reserve(p.keyLength());
+        e.key.assign(p.fromPrefix.begin(), p.fromPrefix.end());
+        e.key.insert(e.key.end(), p.rest.begin(), p.rest.end());
+    }
     return out;
 }
 
 void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout,
-                            IndexPage& out, const std::function<void(const IndexEntryParts&)>& onEntry) {
+                            IndexPage& out, std::vector<IndexEntryParts>& parts) {
+    parts.clear();
     if (page.size() != layout.pageSize) {
         throwCorruption("index page has " + std::to_string(page.size()) + " bytes, expected " +
                             std::to_string(layout.pageSize),
@@ -170,7 +173,7 @@ void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber numbe
             const std::size_t offset = layout.entriesOffset + start;
             if (len == 0) throwCorruption("zero-length index entry", at(number, offset));
             const auto stored = bytes::slice(page, offset, len, [&] { return at(number, offset); });
-            IndexEntryParts e;
+            IndexEntryParts& e = parts.emplace_back();
             e.storedOffset = offset;
             e.storedLength = len;
             if (first) {
@@ -204,7 +207,6 @@ void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber numbe
             const std::size_t fromPrefix = std::min(head, keyLen);
             e.fromPrefix = prefix.first(fromPrefix);
             e.rest = stored.first(keyLen - fromPrefix);
-            onEntry(e);
             first = false;
             start = pos;
         }

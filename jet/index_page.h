@@ -91,9 +91,9 @@ struct IndexEntryParts {
 };
 
 // The same decoding without building a key per entry: fills `out`'s fields (its
-// entries stay empty) and hands each entry to `onEntry` in page order. For walks
-// over many entries, which keep the keys in one buffer of their own.
+// entries stay empty) and `parts` (emptied first) with the entries in page order.
+// For walks over many entries, which keep the keys in one buffer of their own.
 void decodeIndexPageEntries(std::span<const std::uint8_t> page, PageNumber number, const IndexPageLayout& layout,
-                            IndexPage& out, const std::function<void(const IndexEntryParts&)>& onEntry);
+                            IndexPage& out, std::vector<IndexEntryParts>& parts);
 
 }  // namespace jet

@@ -31,6 +31,7 @@ struct WalkState {
     std::optional<unsigned> leafDepth;
     PageNumber lastLeaf;
     std::size_t lastLeafFacts = 0;  // position of the last leaf in tree.pages
+    std::vector<IndexEntryParts> parts;  // of the page being decoded
 };
 
 // The greatest entry of a subtree, which its parent's entry must repeat.
@@ -51,40 +52,41 @@ std::optional<LastEntry> walkPage(WalkState& s, PageNumber number, unsigned dept
     }
     const IndexPageData data = s.source(number);
     IndexPage page;
-    // Leaf keys go straight into the tree's buffer; intermediate entries are few.
+    // Leaf keys go into the tree's buffer; intermediate entries are few.
     std::vector<LastEntry> children;
     std::vector<PageNumber> childPages;
     std::size_t leafEntries = 0;
-    const std::size_t entriesBefore = s.tree.entries.size();
-    const std::size_t keyBytesBefore = s.tree.keyBytes.size();
     try {
-        decodeIndexPageEntries(data.bytes, number, s.layout, page, [&](const IndexEntryParts& e) {
-            if (page.isLeaf()) {
-                IndexTreeEntry& t = s.tree.entries.emplace_back();
-                t.keyOffset = s.tree.keyBytes.size();
-                t.keyLength = static_cast<std::uint32_t>(e.keyLength());
-                t.row = e.row;
-                t.leaf = number;
-                // One resize (its room grows geometrically) and two copies.
-                ByteArena& keys = s.tree.keyBytes;
-                const std::size_t at = keys.size();
-                keys.resize(at + e.keyLength());
-                if (!e.fromPrefix.empty()) std::memcpy(keys.data() + at, e.fromPrefix.data(), e.fromPrefix.size());
-                if (!e.rest.empty()) std::memcpy(keys.data() + at + e.fromPrefix.size(), e.rest.data(), e.rest.size());
-                ++leafEntries;
-            } else {
-                LastEntry& c = children.emplace_back();
-                c.key.assign(e.fromPrefix.begin(), e.fromPrefix.end());
-                c.key.insert(c.key.end(), e.rest.begin(), e.rest.end());
-                c.row = e.row;
-                childPages.push_back(e.child);
-            }
-        });
+        decodeIndexPageEntries(data.bytes, number, s.layout, page, s.parts);
     } catch (const JetError& e) {
-        // No entry of a page that does not decode stays in the tree.
-        s.tree.entries.resize(entriesBefore);
-        s.tree.keyBytes.resize(keyBytesBefore);
         throw e.withContext(at(number));
+    }
+    if (page.isLeaf()) {
+        // Every key of the page into the tree's buffer with one resize.
+        std::size_t keyBytes = 0;
+        for (const IndexEntryParts& e : s.parts) keyBytes += e.keyLength();
+        ByteArena& keys = s.tree.keyBytes;
+        std::size_t end = keys.size();
+        keys.resize(end + keyBytes);
+        for (const IndexEntryParts& e : s.parts) {
+            IndexTreeEntry& t = s.tree.entries.emplace_back();
+            t.keyOffset = end;
+            t.keyLength = static_cast<std::uint32_t>(e.keyLength());
+            t.row = e.row;
+            t.leaf = number;
+            if (!e.fromPrefix.empty()) std::memcpy(keys.data() + end, e.fromPrefix.data(), e.fromPrefix.size());
+            if (!e.rest.empty()) std::memcpy(keys.data() + end + e.fromPrefix.size(), e.rest.data(), e.rest.size());
+            end += e.keyLength();
+        }
+        leafEntries = s.parts.size();
+    } else {
+        for (const IndexEntryParts& e : s.parts) {
+            LastEntry& c = children.emplace_back();
+            c.key.assign(e.fromPrefix.begin(), e.fromPrefix.end());
+            c.key.insert(c.key.end(), e.rest.begin(), e.rest.end());
+            c.row = e.row;
+            childPages.push_back(e.child);
+        }
     }
 
     IndexTreePage facts;
@@ -182,7 +184,7 @@ void IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOw
     tree.pages.clear();
     tree.findings.clear();
     tree.depth = 0;
-    WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber(), 0};
+    WalkState state{source_, layout_, pageBudget_, maxDepth_, expectedOwner, tree, {}, std::nullopt, PageNumber(), 0, {}};
     walkPage(state, root, 0);
     if (!state.lastLeaf.isNull()) {
         const IndexTreePage& last = tree.pages[state.lastLeafFacts];
