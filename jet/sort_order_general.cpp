@@ -38,9 +38,12 @@ std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const 
     while (n > 0 && units[n - 1] == 0x20) --n;
     if (n > kMaxIndexedCharacters) n = kMaxIndexedCharacters;
 
-    // Growth stays geometric: callers append many keys to one buffer.
-    const std::size_t need = bytes.size() + 2 * n + 8;
-    if (need > bytes.capacity()) bytes.reserve(std::max(need, 2 * bytes.capacity()));
+    // Room for the most a character writes inline (three bytes) and the end mark,
+    // written through a pointer and cut to what was written; resizing keeps the
+    // growth geometric for callers that append many keys to one buffer.
+    const std::size_t start = bytes.size();
+    bytes.resize(start + 3 * n + 1);
+    std::uint8_t* out = bytes.data() + start;
     // Scratch reused across calls (keys are built once per row and index).
     thread_local std::vector<std::uint8_t> extra;  // one item per inline-producing character
     extra.clear();
@@ -51,27 +54,30 @@ std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const 
     };
     thread_local std::vector<Record> records;
     records.clear();
+    const SortCharFinder finder(order);
     std::size_t position = 0;  // inline-producing characters so far
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint16_t u = units[i];
         if (u >= 0xD800 && u <= 0xDFFF) {
             const std::uint16_t code = surrogateInline(u);
-            bytes.push_back(static_cast<std::uint8_t>(code >> 8));
-            bytes.push_back(static_cast<std::uint8_t>(code));
+            *out++ = static_cast<std::uint8_t>(code >> 8);
+            *out++ = static_cast<std::uint8_t>(code);
             extra.push_back(kSurrogateExtra);
             hasExtra = true;
             ++position;
             continue;
         }
-        const SortCharEntry* e = findSortChar(order, u);
-        if (e == nullptr) return u;
+        const SortCharEntry* e = finder.find(u);
+        if (e == nullptr) {
+            bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+            return u;
+        }
         switch (e->kind) {
             case SortCharKind::Ignored: break;
             case SortCharKind::Unprintable: records.push_back({position, e}); break;
             case SortCharKind::Simple:
             case SortCharKind::International:
-                // A byte or two a character: pushed one by one into the room reserved above.
-                for (std::size_t b = 0; b < e->inlineLength; ++b) bytes.push_back(e->inlineBytes[b]);
+                for (std::size_t b = 0; b < e->inlineLength && b < 3; ++b) *out++ = e->inlineBytes[b];
                 if (e->kind == SortCharKind::International) {
                     extra.push_back(e->extra);
                     hasExtra = true;
@@ -82,7 +88,8 @@ std::optional<std::uint32_t> appendGeneralText(SortOrder order, std::span<const 
                 break;
         }
     }
-    bytes.push_back(kEndOfText);
+    *out++ = kEndOfText;
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
     if (hasExtra) {
         while (!extra.empty() && extra.back() <= kPlaceholder) extra.pop_back();
         bytes.insert(bytes.end(), extra.begin(), extra.end());

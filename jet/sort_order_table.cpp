@@ -73,6 +73,12 @@ const CharIndex* charIndex(SortOrder order) {
 
 }  // namespace
 
+SortCharFinder::SortCharFinder(SortOrder order) : table_(sortTable(order)) {
+    static const CharIndex none(0x10000, 0);
+    const CharIndex* index = charIndex(order);
+    slots_ = (index ? *index : none).data();
+}
+
 const SortCharEntry* findSortChar(SortOrder order, std::uint16_t character) {
     if (const CharIndex* index = charIndex(order)) {
         const std::uint16_t slot = (*index)[character];

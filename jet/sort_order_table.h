@@ -24,6 +24,21 @@ struct SortCharEntry {
 // The entry for a character, or nullptr when the table does not know it.
 const SortCharEntry* findSortChar(SortOrder order, std::uint16_t character);
 
+// The same lookup for a loop over many characters of one sort order: the table
+// and its index by character are found once.
+class SortCharFinder {
+public:
+    explicit SortCharFinder(SortOrder order);
+    const SortCharEntry* find(std::uint16_t character) const {
+        const std::uint16_t slot = slots_[character];
+        return slot == 0 ? nullptr : &table_[slot - 1];
+    }
+
+private:
+    std::span<const SortCharEntry> table_;
+    const std::uint16_t* slots_;  // position + 1 of every UTF-16 unit in the table, 0 when absent
+};
+
 // The whole table (sorted by character), for coverage reports.
 std::span<const SortCharEntry> sortTable(SortOrder order);
 
