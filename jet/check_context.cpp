@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/check_read_ahead.h"
 #include "jet/check_rows.h"
 
 namespace jet {
@@ -17,10 +18,26 @@ CheckContext::~CheckContext() {
     rowScanHelper_.reset();  // its thread may be running a comparison set aside here
 }
 
+void CheckContext::setReadAhead(CheckReadAhead* readAhead) {
+    readAhead_ = readAhead;
+    lendToReadAhead();
+}
+
+// Between the tables' scans and comparisons, the row helper reads ahead too.
+void CheckContext::lendToReadAhead() {
+    if (!rowScanHelper_) return;
+    if (!readAhead_) {
+        rowScanHelper_->setSpareWork(nullptr);
+        return;
+    }
+    rowScanHelper_->setSpareWork([readAhead = readAhead_](PageFile& file) { return readAhead->readOne(file); });
+}
+
 RowScanHelper* CheckContext::rowScanHelper() {
     if (!rowScanHelper_ && !rowScanHelperFailed_) {
         try {
             rowScanHelper_ = std::make_unique<RowScanHelper>(file(), layout(), db_.header().codePage);
+            lendToReadAhead();
         } catch (const std::exception&) {
             rowScanHelperFailed_ = true;  // no thread to spare: rows are checked on the caller's
         }

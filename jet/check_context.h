@@ -37,7 +37,8 @@ public:
     std::uint32_t mapHosts() const { return mapHosts_; }
     // Long values and index trees read ahead of the check, if any.
     CheckReadAhead* readAhead() { return readAhead_; }
-    void setReadAhead(CheckReadAhead* readAhead) { readAhead_ = readAhead; }
+    // Set to null before the read-ahead goes: the row helper may be reading for it.
+    void setReadAhead(CheckReadAhead* readAhead);
     // The thread that helps check the rows of large tables, started when first
     // asked for; null when none can be started.
     RowScanHelper* rowScanHelper();
@@ -83,6 +84,7 @@ private:
         void run(std::size_t cap);
     };
     void putAsideInPlace();
+    void lendToReadAhead();
 
     Database& db_;
     CheckReport& report_;

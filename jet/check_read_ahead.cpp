@@ -153,43 +153,67 @@ void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t d
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return stopping_ || !full(); });
-            // Jobs given up, or of tables already checked, are not read at all.
-            while (next_ < plan_.size() &&
-                   (plan_[next_].state != State::Planned || plan_[next_].tableIndex < tablesDone_))
-                ++next_;
-            if (stopping_ || next_ >= plan_.size()) break;
-            j = next_++;
-            plan_[j].state = State::Reading;
-            if (!spare_.empty()) {
-                result = std::move(spare_.back());
-                spare_.pop_back();
-            }
+            const std::optional<std::size_t> next = claimNext(result);
+            if (!next) break;
+            j = *next;
         }
-        result.job = j;
-        result.error = nullptr;
-        try {
-            read(*file, plan_[j], result);
-        } catch (...) {
-            result.error = std::current_exception();
-        }
-        {
-            std::lock_guard lock(mutex_);
-            if (plan_[j].tableIndex < tablesDone_) {
-                plan_[j].state = State::Gone;
-                keepSpare(std::move(result));
-            } else {
-                plan_[j].state = State::Ready;
-                readyBytes_ += bytesOf(result);
-                ready_.push_back(std::move(result));
-            }
-        }
-        changed_.notify_all();
+        readAndPublish(*file, j, std::move(result));
     }
     {
         std::lock_guard lock(mutex_);
         finished_ = true;
     }
     changed_.notify_all();
+}
+
+std::optional<std::size_t> CheckReadAhead::claimNext(Result& result) {
+    // Jobs given up, or of tables already checked, are not read at all.
+    while (next_ < plan_.size() && (plan_[next_].state != State::Planned || plan_[next_].tableIndex < tablesDone_))
+        ++next_;
+    if (stopping_ || next_ >= plan_.size()) return std::nullopt;
+    const std::size_t j = next_++;
+    plan_[j].state = State::Reading;
+    if (!spare_.empty()) {
+        result = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    return j;
+}
+
+void CheckReadAhead::readAndPublish(PageFile& file, std::size_t j, Result result) {
+    result.job = j;
+    result.error = nullptr;
+    try {
+        read(file, plan_[j], result);
+    } catch (...) {
+        result.error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (plan_[j].tableIndex < tablesDone_) {
+            plan_[j].state = State::Gone;
+            keepSpare(std::move(result));
+        } else {
+            plan_[j].state = State::Ready;
+            readyBytes_ += bytesOf(result);
+            ready_.push_back(std::move(result));
+        }
+    }
+    changed_.notify_all();
+}
+
+bool CheckReadAhead::readOne(PageFile& file) {
+    Result result;
+    std::size_t j = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (full()) return false;
+        const std::optional<std::size_t> next = claimNext(result);
+        if (!next) return false;
+        j = *next;
+    }
+    readAndPublish(file, j, std::move(result));
+    return true;
 }
 
 void CheckReadAhead::dropTablesBefore(std::size_t tableIndex) {

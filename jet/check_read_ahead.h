@@ -29,7 +29,8 @@ class PageFile;
 // it. The check takes a table's sweep before its rows and its walks after them,
 // so the sweeps of every table are read first, then the walks. Last, given the
 // global map, it reads the pages that no table's structures list and the map does
-// not mark free: the ones the check's accounting will find nobody used.
+// not mark free: the ones the check's accounting will find nobody used. Another
+// thread with time to spare may read results of the plan too (readOne).
 class CheckReadAhead {
 public:
     // What a take does when the thread has not begun the result asked for.
@@ -75,6 +76,11 @@ public:
     // Results of tables checked before the one of a result taken, never taken
     // themselves, are dropped.
 
+    // Reads the next result of the plan on the calling thread, through `file`
+    // (another thread with time to spare lends it): false when none is left or
+    // the results waiting leave no room.
+    bool readOne(PageFile& file);
+
 private:
     enum class State : std::uint8_t { Planned, Reading, Ready, Gone };
     enum class Kind : std::uint8_t { LongValues, Tree, LeakedPages };
@@ -95,6 +101,10 @@ private:
     };
     void run(std::string path, std::size_t pageSize, std::uint32_t databaseKey);
     void read(PageFile& file, const Job& job, Result& result) const;
+    // With the mutex held: the next job to read, marked as being read, and a
+    // spare result's buffers in `result`; none when the plan is done.
+    std::optional<std::size_t> claimNext(Result& result);
+    void readAndPublish(PageFile& file, std::size_t job, Result result);
     void readLeakedPages(PageFile& file, std::vector<LeakedPage>& out) const;
     // With the mutex held: the result of the first job not gone that `matches`,
     // once read; nullopt when there is none or it is given up.

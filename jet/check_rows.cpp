@@ -458,6 +458,7 @@ void RowScanHelper::join(SharedRowScan& scan) {
         if (noFile_ || scan_) return;
         scan_ = &scan;
         begun_ = false;
+        spareDry_ = false;
     }
     changed_.notify_all();
 }
@@ -467,9 +468,20 @@ bool RowScanHelper::post(std::function<void()> job) {
         std::lock_guard lock(mutex_);
         if (stopping_) return false;
         jobs_.push_back(std::move(job));
+        spareDry_ = false;
     }
     changed_.notify_all();
     return true;
+}
+
+void RowScanHelper::setSpareWork(std::function<bool(PageFile&)> work) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !spareRunning_; });
+        spareWork_ = std::move(work);
+        spareDry_ = false;
+    }
+    changed_.notify_all();
 }
 
 void RowScanHelper::leave(SharedRowScan& scan) {
@@ -496,7 +508,11 @@ void RowScanHelper::work(std::string path, std::size_t pageSize, std::uint32_t d
         changed_.notify_all();
     }
     for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || (file && scan_ && !begun_) || !jobs_.empty(); });
+        // A scan first (the check waits for its chunks in turn), then jobs, then
+        // spare work.
+        changed_.wait(lock, [&] {
+            return stopping_ || (file && scan_ && !begun_) || !jobs_.empty() || (file && spareWork_ && !spareDry_);
+        });
         if (stopping_) return;
         if (file && scan_ && !begun_) {
             SharedRowScan* scan = scan_;
@@ -505,12 +521,24 @@ void RowScanHelper::work(std::string path, std::size_t pageSize, std::uint32_t d
             scan->help(*file, *values);
             lock.lock();
             scan_ = nullptr;
-        } else {
+        } else if (!jobs_.empty()) {
             std::function<void()> job = std::move(jobs_.front());
             jobs_.pop_front();
             lock.unlock();
             job();
             lock.lock();
+        } else {
+            spareRunning_ = true;
+            lock.unlock();
+            bool did = false;
+            try {
+                did = spareWork_(*file);
+            } catch (...) {
+                // Spare work is only ever done ahead of need: whoever needs it does it.
+            }
+            lock.lock();
+            spareRunning_ = false;
+            if (!did) spareDry_ = true;
         }
         changed_.notify_all();
     }

@@ -201,6 +201,11 @@ public:
     // caller runs it. Work not begun when this object goes is never run.
     bool post(std::function<void()> job);
 
+    // Work for the thread when it has nothing else to do: each call does a piece
+    // through the thread's page file and answers whether there was one. Cleared
+    // (null) once the thread has left it.
+    void setSpareWork(std::function<bool(PageFile&)> work);
+
 private:
     friend class SharedRowScan;
     void join(SharedRowScan& scan);   // the thread takes chunks of `scan` too
@@ -213,6 +218,9 @@ private:
     SharedRowScan* scan_ = nullptr;  // the scan to help with, or being helped
     bool begun_ = false;             // the thread is on scan_
     std::deque<std::function<void()>> jobs_;
+    std::function<bool(PageFile&)> spareWork_;
+    bool spareRunning_ = false;  // the thread is in spareWork_
+    bool spareDry_ = false;      // it had nothing the last time: asked again once work comes
     bool noFile_ = false;            // the thread could not open the file: it helps no scan
     bool stopping_ = false;
     std::thread thread_;

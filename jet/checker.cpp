@@ -247,6 +247,8 @@ Checker::Checker(Database& db, CheckOptions options) : db_(db), options_(options
 
 CheckReport Checker::run() {
     CheckReport report;
+    // Outlives the context, whose row helper may be reading for it.
+    std::unique_ptr<CheckReadAhead> readAhead;
     CheckContext ctx(db_, report, options_.maxFindingsPerKind);
     const std::uint32_t fixed = ctx.claims().addClaimant("a página 0 e o mapa global (página 1)");
     ctx.claim(PageNumber(0), fixed, {});
@@ -265,7 +267,6 @@ CheckReport Checker::run() {
         for (const TableEntry& t : db_.tables())
             if (t.definition) plan(*t.definition);
     }
-    std::unique_ptr<CheckReadAhead> readAhead;
     if (options_.readAhead) {
         try {
             readAhead = std::make_unique<CheckReadAhead>(ctx.file(), ctx.layout(), order, CheckReadAhead::kAhead,

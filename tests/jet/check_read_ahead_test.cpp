@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "corpus_files.h"
 #include "temp_copy.h"
@@ -154,6 +156,28 @@ TEST(CheckReadAhead, EverySweepAndTreeMatchesReadingOnTheCallingThread) {
             if (u == Unstarted::Wait) {
                 EXPECT_GT(n.sweeps, 0u);
             }
+        }
+    }
+}
+
+TEST(CheckReadAhead, ResultsReadByAnotherThreadThatLendsItsTimeAreTheSame) {
+    Planned p = planOf("jet4/testV2003.mdb");
+    for (const auto& [ahead, bytes] : {std::pair<std::size_t, std::size_t>{1000, std::size_t{1} << 30}, {2, 1}}) {
+        CheckReadAhead readAhead(p.db->file(), p.db->layout(), p.tables, ahead, bytes);
+        std::atomic<bool> done{false};
+        std::thread lender([&] {
+            PageFile file(p.db->file().path());
+            file.configure(p.db->file().pageSize(), p.db->file().databaseKey());
+            while (!done) {
+                if (!readAhead.readOne(file)) std::this_thread::yield();
+            }
+        });
+        const Taken n = takeAllAndCompare(p, readAhead, Unstarted::Wait);
+        done = true;
+        lender.join();
+        EXPECT_GT(n.sweeps + n.trees, 0u);
+        if (ahead == 1000) {
+            EXPECT_EQ(n.refused, 0u);
         }
     }
 }
