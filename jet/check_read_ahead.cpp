@@ -1,6 +1,7 @@
 #include "jet/check_read_ahead.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include "jet/jet_error.h"
@@ -39,7 +40,9 @@ CheckReadAhead::CheckReadAhead(const PageFile& file, const FormatLayout& layout,
     for (std::size_t i = 0; i < tables_.size(); ++i)
         for (const PhysicalIndex& ix : tables_[i]->physicalIndexes)
             plan_.push_back(Job{tables_[i], i, Kind::Tree, ix.rootPage, ix.usageMap});
-    if (!free_.empty()) plan_.push_back(Job{nullptr, tables_.size(), Kind::LeakedPages, {}, {}});
+    if (!free_.empty())
+        for (std::size_t k = 0; k < kLeakedSlices; ++k)
+            plan_.push_back(Job{nullptr, tables_.size(), Kind::LeakedPages, {}, {}, k});
     thread_ = std::thread(&CheckReadAhead::run, this, file.path(), file.pageSize(), file.databaseKey());
 }
 
@@ -68,7 +71,7 @@ void CheckReadAhead::keepSpare(Result&& r) {
 
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
     if (job.kind == Kind::LeakedPages) {
-        readLeakedPages(file, result.leaked);
+        readLeakedPages(file, job.slice, result.leaked);
         return;
     }
     const TableDefinition& t = *job.table;
@@ -97,7 +100,16 @@ void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const 
 // its definition, the maps of its pages, long values and indexes, and the pages
 // holding those maps. The check will find them used by nobody, unless damage
 // makes it read the file otherwise; then some are read twice, or here in vain.
-void CheckReadAhead::readLeakedPages(PageFile& file, std::vector<LeakedPage>& out) const {
+void CheckReadAhead::readLeakedPages(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const {
+    std::call_once(unlistedOnce_, [&] { unlisted_ = unlistedPages(file); });
+    const std::size_t from = unlisted_.size() * slice / kLeakedSlices;
+    const std::size_t to = unlisted_.size() * (slice + 1) / kLeakedSlices;
+    out.clear();
+    for (std::size_t i = from; i < to; ++i) out.push_back(LeakedPage{unlisted_[i]});
+    jet::readLeakedPages(file, out);
+}
+
+std::vector<std::uint32_t> CheckReadAhead::unlistedPages(PageFile& file) const {
     const std::uint32_t pageCount = file.pageCount();
     std::vector<bool> listed(free_.begin(), free_.end());
     listed.resize(pageCount, true);  // a map shorter than the file: nothing read past it
@@ -127,10 +139,10 @@ void CheckReadAhead::readLeakedPages(PageFile& file, std::vector<LeakedPage>& ou
         }
         for (const PhysicalIndex& ix : t->physicalIndexes) listMap(ix.usageMap);
     }
-    out.clear();
+    std::vector<std::uint32_t> unlisted;
     for (std::uint32_t n = 0; n < pageCount; ++n)
-        if (!listed[n]) out.push_back(LeakedPage{n});
-    jet::readLeakedPages(file, out);
+        if (!listed[n]) unlisted.push_back(n);
+    return unlisted;
 }
 
 void CheckReadAhead::run(std::string path, std::size_t pageSize, std::uint32_t databaseKey) {
@@ -293,16 +305,24 @@ bool CheckReadAhead::takeLongValues(PageNumber owner, const std::vector<std::uin
 }
 
 bool CheckReadAhead::takeLeakedPages(std::vector<LeakedPage>& pages, Unstarted unstarted) {
-    std::unique_lock lock(mutex_);
-    std::optional<Result> r = take(lock, unstarted, [](const Job& j) { return j.kind == Kind::LeakedPages; });
-    if (!r) return false;
-    const bool read = !r->error;
-    if (read) std::swap(pages, r->leaked);
-    r->error = nullptr;
-    keepSpare(std::move(*r));
-    lock.unlock();
-    changed_.notify_all();
-    return read;
+    std::vector<LeakedPage> read;
+    bool any = false;
+    for (std::size_t k = 0; k < kLeakedSlices; ++k) {
+        std::unique_lock lock(mutex_);
+        std::optional<Result> r =
+            take(lock, unstarted, [k](const Job& j) { return j.kind == Kind::LeakedPages && j.slice == k; });
+        if (!r) continue;
+        if (!r->error) {
+            read.insert(read.end(), r->leaked.begin(), r->leaked.end());
+            any = true;
+        }
+        r->error = nullptr;
+        keepSpare(std::move(*r));
+        lock.unlock();
+        changed_.notify_all();
+    }
+    if (any) pages = std::move(read);
+    return any;
 }
 
 }  // namespace jet

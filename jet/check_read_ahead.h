@@ -69,8 +69,8 @@ public:
                         Unstarted unstarted = Unstarted::ReadHere);
 
     // Moves what the pages no structure lists hold into `pages` (ascending),
-    // waiting for them if they are being read. False when there are none in the
-    // plan or they were given up unstarted: the caller reads them.
+    // waiting for those being read. Those not begun are given up (unless the take
+    // waits); the caller reads them. False when none were read.
     bool takeLeakedPages(std::vector<LeakedPage>& pages, Unstarted unstarted = Unstarted::ReadHere);
 
     // Results of tables checked before the one of a result taken, never taken
@@ -90,6 +90,7 @@ private:
         Kind kind = Kind::LongValues;
         PageNumber root;             // of a tree
         RowPointer usageMap;         // of the index: the pages its walk will read
+        std::size_t slice = 0;       // of the leaked pages
         State state = State::Planned;
     };
     struct Result {
@@ -105,7 +106,12 @@ private:
     // spare result's buffers in `result`; none when the plan is done.
     std::optional<std::size_t> claimNext(Result& result);
     void readAndPublish(PageFile& file, std::size_t job, Result result);
-    void readLeakedPages(PageFile& file, std::vector<LeakedPage>& out) const;
+    // The pages of `slice` (of kLeakedSlices) that no structure lists.
+    void readLeakedPages(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const;
+    std::vector<std::uint32_t> unlistedPages(PageFile& file) const;
+    // Read in slices, so that two threads share them and a check that gets there
+    // first waits only for the ones begun.
+    static constexpr std::size_t kLeakedSlices = 8;
     // With the mutex held: the result of the first job not gone that `matches`,
     // once read; nullopt when there is none or it is given up.
     template <class Matches>
@@ -118,6 +124,8 @@ private:
     FormatLayout layout_;
     std::vector<const TableDefinition*> tables_;
     std::vector<bool> free_;
+    mutable std::once_flag unlistedOnce_;
+    mutable std::vector<std::uint32_t> unlisted_;  // worked out by the first slice read
     std::vector<Job> plan_;
     std::size_t ahead_;
     std::size_t readyBytesLimit_;
