@@ -39,7 +39,7 @@ RowScanHelper* CheckContext::rowScanHelper() {
             rowScanHelper_ = std::make_unique<RowScanHelper>(file(), layout(), db_.header().codePage);
             lendToReadAhead();
         } catch (const std::exception&) {
-            rowScanHelperFailed_ = true;  // no thread to spare: rows are checked on the caller's
+            rowScanHelperFailed_ = true;  // no thread to spare: all is done on the caller's
         }
     }
     return rowScanHelper_.get();
@@ -118,7 +118,8 @@ void CheckContext::Aside::run(std::size_t cap) {
             }
         });
     } catch (const std::exception& e) {
-        // Out of memory, say: where the check here would have stopped the table.
+        // Out of memory, say. Run here, it would have stopped the table's check;
+        // aside, the index is reported and the check goes on.
         kept.push_back(Finding{FindingClass::Damage, "index_unreadable",
                                std::string("o índice não pôde ser verificado (") + e.what() + ")", std::nullopt,
                                std::nullopt, std::nullopt, comparison.table, comparison.indexName, std::nullopt});
@@ -132,14 +133,12 @@ void CheckContext::compareIndex(IndexComparison comparison, std::size_t asideFro
         return;
     }
     // Not too many wait at once: each holds its index's entries.
-    constexpr std::size_t kWaiting = 8;
+    constexpr std::size_t kRunning = 8;
     {
         std::unique_lock lock(asideMutex_);
-        asideDone_.wait(lock, [&] {
-            return std::count_if(aside_.begin(), aside_.end(), [](const auto& a) { return !a->done; }) <
-                   static_cast<std::ptrdiff_t>(kWaiting);
-        });
+        asideDone_.wait(lock, [&] { return asideRunning_ < kRunning; });
     }
+    placeDoneAside();
     auto owned = std::make_unique<Aside>();
     Aside& a = *owned;
     a.place = report_.findings.size();
@@ -148,16 +147,23 @@ void CheckContext::compareIndex(IndexComparison comparison, std::size_t asideFro
     aside_.push_back(std::move(owned));
     if (large) {
         if (RowScanHelper* helper = rowScanHelper()) {
+            {
+                std::lock_guard lock(asideMutex_);
+                ++asideRunning_;
+            }
             const std::size_t cap = maxPerKind_;
             if (helper->post([this, &a, cap] {
                     a.run(cap);
                     {
                         std::lock_guard lock(asideMutex_);
                         a.done = true;
+                        --asideRunning_;
                     }
                     asideDone_.notify_all();
                 }))
                 return;
+            std::lock_guard lock(asideMutex_);
+            --asideRunning_;
         }
     }
     a.run(maxPerKind_);
@@ -165,37 +171,48 @@ void CheckContext::compareIndex(IndexComparison comparison, std::size_t asideFro
     a.done = true;
 }
 
-void CheckContext::putAsideInPlace() {
-    {
-        std::unique_lock lock(asideMutex_);
-        asideDone_.wait(lock, [&] { return std::all_of(aside_.begin(), aside_.end(), [](const auto& a) { return a->done; }); });
-    }
-    if (aside_.empty()) return;
-    // In the order they were asked for, as if each had run then: the caps of their
-    // kinds (found nowhere else) count them in that order.
-    std::vector<std::vector<Finding>> inPlace(aside_.size());
-    for (std::size_t i = 0; i < aside_.size(); ++i) {
-        Aside& a = *aside_[i];
-        for (Finding& f : a.kept) {
+// The comparisons done, from the first one on up to one not done: in the order
+// they were asked for, as if each had run then, the caps of their kinds (found
+// nowhere else) count them, and what is kept waits for its place.
+void CheckContext::placeDoneAside() {
+    for (;;) {
+        {
+            std::lock_guard lock(asideMutex_);
+            if (aside_.empty() || !aside_.front()->done) return;
+        }
+        const std::unique_ptr<Aside> a = std::move(aside_.front());
+        aside_.pop_front();
+        std::vector<Finding> kept;
+        for (Finding& f : a->kept) {
             std::size_t& n = perKind_[f.code];
             classOf_[f.code] = f.kind;
-            if (++n <= maxPerKind_) inPlace[i].push_back(std::move(f));
+            if (++n <= maxPerKind_) kept.push_back(std::move(f));
         }
-        for (const auto& [code, more] : a.beyond) {
+        for (const auto& [code, more] : a->beyond) {
             perKind_[code] += more.second;
             classOf_[code] = more.first;
         }
+        if (!kept.empty()) placed_.emplace_back(a->place, std::move(kept));
     }
+}
+
+void CheckContext::putAsideInPlace() {
+    {
+        std::unique_lock lock(asideMutex_);
+        asideDone_.wait(lock, [&] { return asideRunning_ == 0; });
+    }
+    placeDoneAside();
+    if (placed_.empty()) return;
     std::vector<Finding> merged;
     merged.reserve(report_.findings.size());
     std::size_t next = 0;
     for (std::size_t i = 0; i <= report_.findings.size(); ++i) {
-        for (; next < aside_.size() && aside_[next]->place == i; ++next)
-            for (Finding& f : inPlace[next]) merged.push_back(std::move(f));
+        for (; next < placed_.size() && placed_[next].first == i; ++next)
+            for (Finding& f : placed_[next].second) merged.push_back(std::move(f));
         if (i < report_.findings.size()) merged.push_back(std::move(report_.findings[i]));
     }
     report_.findings = std::move(merged);
-    aside_.clear();
+    placed_.clear();
 }
 
 void CheckContext::finish() {

@@ -61,12 +61,12 @@ public:
     // The page's bytes, or nullopt (with a damage finding) when it cannot be read.
     PageRef page(PageNumber p, const std::string& table);
 
-    // Compares an index's entries with its rows. Aside, the comparison may
-    // run on the row helper thread while the check goes on: its findings are kept
-    // for the place they would have had here and now (every comparison of a check
-    // must then be aside, so that the kinds' caps count them in turn).
-    // Only those of `asideFrom` entries or more (0: none) go to the thread; the
-    // others run here, their findings kept all the same.
+    // Compares an index's entries with its rows: here and now when `asideFrom`
+    // is 0, else aside. Aside, comparisons of `asideFrom` entries or more run on
+    // the row helper thread while the check goes on, the others here, and the
+    // findings of each are kept for the place they would have had here and now.
+    // A check asks for all its comparisons the same way, so that the caps of
+    // their kinds count them in turn.
     void compareIndex(IndexComparison comparison, std::size_t asideFrom);
 
     // Waits for the comparisons run aside, then puts their findings in place and
@@ -83,6 +83,7 @@ private:
         bool done = false;  // guarded by asideMutex_
         void run(std::size_t cap);
     };
+    void placeDoneAside();
     void putAsideInPlace();
     void lendToReadAhead();
 
@@ -93,7 +94,9 @@ private:
     CheckReadAhead* readAhead_ = nullptr;
     std::unique_ptr<RowScanHelper> rowScanHelper_;
     bool rowScanHelperFailed_ = false;
-    std::deque<std::unique_ptr<Aside>> aside_;  // in the order they were asked for
+    std::deque<std::unique_ptr<Aside>> aside_;  // not yet placed, in the order they were asked for
+    std::vector<std::pair<std::size_t, std::vector<Finding>>> placed_;  // kept findings and their place
+    std::size_t asideRunning_ = 0;              // asked of the helper, not done; guarded by asideMutex_
     std::mutex asideMutex_;
     std::condition_variable asideDone_;
     std::size_t maxPerKind_;

@@ -11,10 +11,12 @@ namespace jet {
 struct CheckOptions {
     bool verifyIndexKeys = true;        // rebuild every index key from its row and compare
     std::size_t maxFindingsPerKind = 200;  // further findings of one kind are only counted
-    bool readAhead = true;              // long values and index trees are read on a second thread (same report)
+    bool readAhead = true;              // long values, index trees and the pages no structure lists are
+                                        // read ahead on a second thread (same report)
     std::size_t splitPagesFrom = 256;   // work over this many pages or more (a table's data pages and their
-                                        // rows, the pages no structure uses) is split over two threads
-                                        // (0: never; same report)
+                                        // rows, the pages no structure uses) is shared with a helper thread,
+                                        // which also compares indexes of four times as many entries or more
+                                        // with their rows and reads ahead when idle (0: never; same report)
 };
 
 // Walks every structure of an open database and verifies every invariant it can:
