@@ -13,11 +13,6 @@ std::optional<std::size_t> TableRows::position(RowPointer row) const {
     return at;
 }
 
-std::size_t IndexComparison::bytes() const {
-    return tree.entries.capacity() * sizeof(IndexTreeEntry) + tree.keyBytes.capacity() +
-           expected.capacity() * sizeof(ExpectedEntry);
-}
-
 void compareIndexEntries(IndexComparison& c, const std::function<void(Finding)>& add) {
     const PhysicalIndex& ix = *c.index;
     const TableRows& rows = *c.rows;

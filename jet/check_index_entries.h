@@ -41,9 +41,6 @@ struct IndexComparison {
     std::vector<KeyGap> gaps;
     std::uint32_t tdefPage = 0;
     std::uint32_t distinctKeysOffset = 0;  // of the index's statistic in the definition
-
-    // Memory held, roughly: for bounding how many wait to run.
-    std::size_t bytes() const;
 };
 
 // Goes through the tree's entries and the rows' expected entries: every entry

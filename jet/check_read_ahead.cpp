@@ -71,7 +71,7 @@ void CheckReadAhead::keepSpare(Result&& r) {
 
 void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const {
     if (job.kind == Kind::LeakedPages) {
-        readLeakedPages(file, job.slice, result.leaked);
+        readLeakedSlice(file, job.slice, result.leaked);
         return;
     }
     const TableDefinition& t = *job.table;
@@ -96,19 +96,20 @@ void CheckReadAhead::read(PageFile& file, const Job& job, Result& result) const 
     result.sweep.run(file, layout_, std::move(pages));
 }
 
-// The pages the global map does not mark free and no structure of a table lists:
-// its definition, the maps of its pages, long values and indexes, and the pages
-// holding those maps. The check will find them used by nobody, unless damage
-// makes it read the file otherwise; then some are read twice, or here in vain.
-void CheckReadAhead::readLeakedPages(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const {
+void CheckReadAhead::readLeakedSlice(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const {
+    // The first slice read works them out for all.
     std::call_once(unlistedOnce_, [&] { unlisted_ = unlistedPages(file); });
     const std::size_t from = unlisted_.size() * slice / kLeakedSlices;
     const std::size_t to = unlisted_.size() * (slice + 1) / kLeakedSlices;
     out.clear();
     for (std::size_t i = from; i < to; ++i) out.push_back(LeakedPage{unlisted_[i]});
-    jet::readLeakedPages(file, out);
+    readLeakedPages(file, out);
 }
 
+// The pages the global map does not mark free and no structure of a table lists:
+// its definition, the maps of its pages, long values and indexes, and the pages
+// holding those maps. The check will find them used by nobody, unless damage
+// makes it read the file otherwise; then some are read twice, or here in vain.
 std::vector<std::uint32_t> CheckReadAhead::unlistedPages(PageFile& file) const {
     const std::uint32_t pageCount = file.pageCount();
     std::vector<bool> listed(free_.begin(), free_.end());

@@ -107,7 +107,7 @@ private:
     std::optional<std::size_t> claimNext(Result& result);
     void readAndPublish(PageFile& file, std::size_t job, Result result);
     // The pages of `slice` (of kLeakedSlices) that no structure lists.
-    void readLeakedPages(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const;
+    void readLeakedSlice(PageFile& file, std::size_t slice, std::vector<LeakedPage>& out) const;
     std::vector<std::uint32_t> unlistedPages(PageFile& file) const;
     // Read in slices, so that two threads share them and a check that gets there
     // first waits only for the ones begun.

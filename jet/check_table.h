@@ -15,7 +15,6 @@
 #include "jet/index_tree.h"
 #include "jet/key_encoder.h"
 #include "jet/long_value_sweep.h"
-#include "jet/row_slot_index.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
 #include "jet/table_definition.h"
