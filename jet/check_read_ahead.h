@@ -73,8 +73,8 @@ public:
     // waits); the caller reads them. False when none were read.
     bool takeLeakedPages(std::vector<LeakedPage>& pages, Unstarted unstarted = Unstarted::ReadHere);
 
-    // Results of tables checked before the one of a result taken, never taken
-    // themselves, are dropped.
+    // Any take drops the results of tables checked before the one of the result
+    // taken that were never taken themselves.
 
     // Reads the next result of the plan on the calling thread, through `file`
     // (another thread with time to spare lends it): false when none is left or

@@ -568,6 +568,16 @@ std::optional<std::size_t> SharedRowScan::claim() {
     return c;
 }
 
+void SharedRowScan::scanChunk(std::size_t chunk, RowScanner& scanner, PageFile& file) {
+    RowScan& scan = chunks_[chunk].scan;
+    scan.clear();
+    const std::span<const PageNumber> some = pagesOf(chunk);
+    const PlannedReads planned(file, some);  // known pages: read a cluster at a time
+    // A page that throws stops the check of the table only if it is taken: a page
+    // another structure claimed first is skipped and the rows go on.
+    for (PageNumber p : some) scanner.scanPage(p, scan);
+}
+
 std::span<const PageNumber> SharedRowScan::pagesOf(std::size_t chunk) const {
     const std::size_t from = chunk * chunkPages_;
     return pages_.subspan(from, std::min(chunkPages_, pages_.size() - from));
@@ -575,13 +585,9 @@ std::span<const PageNumber> SharedRowScan::pagesOf(std::size_t chunk) const {
 
 void SharedRowScan::run(RowScanner& here, PageFile& file, const std::function<void(const RowScan&)>& take) {
     const auto scanHere = [&](std::size_t c) {
-        Chunk& chunk = chunks_[c];
-        chunk.scan.clear();
-        const std::span<const PageNumber> some = pagesOf(c);
-        const PlannedReads planned(file, some);  // known pages: read a cluster at a time
-        for (PageNumber p : some) here.scanPage(p, chunk.scan);
+        scanChunk(c, here, file);
         std::lock_guard lock(mutex_);
-        chunk.state = State::Done;
+        chunks_[c].state = State::Done;
     };
     try {
         for (std::size_t c = 0; c < chunks_.size(); ++c) {
@@ -615,20 +621,15 @@ void SharedRowScan::run(RowScanner& here, PageFile& file, const std::function<vo
 void SharedRowScan::help(PageFile& file, ValueDecoder& values) {
     RowScanner scanner(plan_, file, values);
     while (const std::optional<std::size_t> c = claim()) {
-        Chunk& chunk = chunks_[*c];
         State end = State::Done;
         try {
-            const std::span<const PageNumber> some = pagesOf(*c);
-            const PlannedReads planned(file, some);
-            // A page that throws stops the check of the table only if it is taken: a
-            // page another structure claimed first is skipped and the rows go on.
-            for (PageNumber p : some) scanner.scanPage(p, chunk.scan);
+            scanChunk(*c, scanner, file);
         } catch (...) {
             end = State::Failed;  // out of memory, say: the caller scans the chunk again
         }
         {
             std::lock_guard lock(mutex_);
-            chunk.state = end;
+            chunks_[*c].state = end;
         }
         done_.notify_all();
         if (end == State::Failed) return;

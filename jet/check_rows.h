@@ -254,6 +254,7 @@ private:
     };
     std::optional<std::size_t> claim();  // the next chunk nobody has begun
     std::span<const PageNumber> pagesOf(std::size_t chunk) const;
+    void scanChunk(std::size_t chunk, RowScanner& scanner, PageFile& file);  // into the chunk's scan
     void help(PageFile& file, ValueDecoder& values);  // on the helper thread
 
     const RowCheckPlan& plan_;

@@ -81,7 +81,7 @@ private:
     std::vector<IndexState> indexes_;
     std::size_t liveRows_ = 0;
     std::optional<std::int64_t> maxAutonumber_;
-    IndexTree tree_;  // reused by every index of the table
+    IndexTree tree_;  // the index being checked; handed on to its comparison
 };
 
 }  // namespace jet
