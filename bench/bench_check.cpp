@@ -14,9 +14,9 @@
 
 #include <unistd.h>
 
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/value.h"
+#include "jet/check/checker.h"
+#include "jet/table/database.h"
+#include "jet/table/value.h"
 
 namespace fs = std::filesystem;
 

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "../tests/jet/compact_test_support.h"
-#include "jet/checker.h"
-#include "jet/compactor.h"
-#include "jet/database.h"
+#include "jet/check/checker.h"
+#include "jet/compact/compactor.h"
+#include "jet/table/database.h"
 
 namespace fs = std::filesystem;
 

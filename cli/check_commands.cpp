@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "jet/checker.h"
-#include "jet/jet_error.h"
+#include "jet/check/checker.h"
+#include "jet/format/jet_error.h"
 
 namespace cli {
 

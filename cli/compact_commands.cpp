@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include "jet/compactor.h"
-#include "jet/jet_error.h"
+#include "jet/compact/compactor.h"
+#include "jet/format/jet_error.h"
 
 namespace cli {
 

@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "command_line.h"
-#include "jet/database.h"
-#include "jet/jet_error.h"
-#include "jet/value.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/database.h"
+#include "jet/table/value.h"
 
 namespace cli {
 

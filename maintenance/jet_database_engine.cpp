@@ -2,10 +2,10 @@
 
 #include <filesystem>
 
-#include "jet/compactor.h"
-#include "jet/error_number.h"
-#include "jet/jet_error.h"
-#include "jet/repair.h"
+#include "jet/compact/compactor.h"
+#include "jet/format/error_number.h"
+#include "jet/format/jet_error.h"
+#include "jet/repair/repair.h"
 
 namespace maintenance {
 

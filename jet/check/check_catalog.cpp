@@ -1,4 +1,4 @@
-#include "jet/check_catalog.h"
+#include "jet/check/check_catalog.h"
 
 #include <map>
 #include <set>

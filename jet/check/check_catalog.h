@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "jet/check_context.h"
+#include "jet/check/check_context.h"
 
 namespace jet {
 

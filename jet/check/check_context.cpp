@@ -1,9 +1,9 @@
-#include "jet/check_context.h"
+#include "jet/check/check_context.h"
 
 #include <algorithm>
 
-#include "jet/check_read_ahead.h"
-#include "jet/check_rows.h"
+#include "jet/check/check_read_ahead.h"
+#include "jet/check/check_rows.h"
 
 namespace jet {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/check_index_entries.h"
-#include "jet/check_page_claims.h"
-#include "jet/database.h"
-#include "jet/finding.h"
-#include "jet/page_number.h"
+#include "jet/check/check_index_entries.h"
+#include "jet/check/check_page_claims.h"
+#include "jet/check/finding.h"
+#include "jet/format/page_number.h"
+#include "jet/table/database.h"
 
 namespace jet {
 

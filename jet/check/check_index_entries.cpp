@@ -1,4 +1,4 @@
-#include "jet/check_index_entries.h"
+#include "jet/check/check_index_entries.h"
 
 #include <algorithm>
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/check_rows.h"
-#include "jet/finding.h"
-#include "jet/index_tree.h"
-#include "jet/key_encoder.h"
-#include "jet/row_slot_index.h"
-#include "jet/table_definition.h"
+#include "jet/check/check_rows.h"
+#include "jet/check/finding.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/index/index_tree.h"
+#include "jet/index/key_encoder.h"
+#include "jet/index/row_slot_index.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/check_page_claims.h"
+#include "jet/check/check_page_claims.h"
 
 namespace jet {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

@@ -1,12 +1,12 @@
-#include "jet/check_read_ahead.h"
+#include "jet/check/check_read_ahead.h"
 
 #include <algorithm>
 #include <mutex>
 #include <utility>
 
-#include "jet/jet_error.h"
-#include "jet/page_file.h"
-#include "jet/usage_map.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/page_file.h"
+#include "jet/table/usage_map.h"
 
 namespace jet {
 

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "jet/format_layout.h"
-#include "jet/index_tree.h"
-#include "jet/leaked_pages.h"
-#include "jet/long_value_sweep.h"
-#include "jet/page_number.h"
-#include "jet/table_definition.h"
+#include "jet/check/leaked_pages.h"
+#include "jet/check/long_value_sweep.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_number.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

@@ -1,16 +1,16 @@
-#include "jet/check_rows.h"
+#include "jet/check/check_rows.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "jet/byte_order.h"
-#include "jet/column_type.h"
-#include "jet/data_page.h"
-#include "jet/jet_error.h"
-#include "jet/long_value_reader.h"
-#include "jet/text_codec.h"
-#include "jet/value_decoder.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/text_codec.h"
+#include "jet/table/column_type.h"
+#include "jet/table/data_page.h"
+#include "jet/table/long_value_reader.h"
+#include "jet/table/value_decoder.h"
 
 namespace jet {
 

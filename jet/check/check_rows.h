@@ -16,17 +16,17 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/chain_visits.h"
-#include "jet/finding.h"
-#include "jet/format_layout.h"
-#include "jet/key_encoder.h"
-#include "jet/long_value_sweep.h"
-#include "jet/page_file.h"
-#include "jet/page_number.h"
-#include "jet/row_decoder.h"
-#include "jet/table_definition.h"
-#include "jet/usage_map.h"
+#include "jet/check/finding.h"
+#include "jet/check/long_value_sweep.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
+#include "jet/format/page_number.h"
+#include "jet/index/key_encoder.h"
+#include "jet/table/chain_visits.h"
+#include "jet/table/row_decoder.h"
+#include "jet/table/table_definition.h"
+#include "jet/table/usage_map.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/check_table.h"
+#include "jet/check/check_table.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,15 +6,15 @@
 #include <set>
 #include <string_view>
 
-#include "jet/byte_order.h"
-#include "jet/column_type.h"
-#include "jet/data_page.h"
-#include "jet/index_tree.h"
-#include "jet/check_read_ahead.h"
-#include "jet/check_rows.h"
-#include "jet/value_decoder.h"
-#include "jet/long_value_reader.h"
-#include "jet/row_decoder.h"
+#include "jet/check/check_read_ahead.h"
+#include "jet/check/check_rows.h"
+#include "jet/format/byte_order.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/column_type.h"
+#include "jet/table/data_page.h"
+#include "jet/table/long_value_reader.h"
+#include "jet/table/row_decoder.h"
+#include "jet/table/value_decoder.h"
 
 namespace jet {
 

@@ -9,15 +9,15 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/check_context.h"
-#include "jet/check_index_entries.h"
-#include "jet/check_rows.h"
-#include "jet/index_tree.h"
-#include "jet/key_encoder.h"
-#include "jet/long_value_sweep.h"
-#include "jet/data_page.h"
-#include "jet/usage_map.h"
-#include "jet/table_definition.h"
+#include "jet/check/check_context.h"
+#include "jet/check/check_index_entries.h"
+#include "jet/check/check_rows.h"
+#include "jet/check/long_value_sweep.h"
+#include "jet/index/index_tree.h"
+#include "jet/index/key_encoder.h"
+#include "jet/table/data_page.h"
+#include "jet/table/table_definition.h"
+#include "jet/table/usage_map.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/checker.h"
+#include "jet/check/checker.h"
 
 #include <cstring>
 #include <map>
@@ -6,13 +6,13 @@
 #include <span>
 #include <thread>
 
-#include "jet/byte_order.h"
-#include "jet/check_catalog.h"
-#include "jet/check_context.h"
-#include "jet/check_table.h"
-#include "jet/check_read_ahead.h"
-#include "jet/data_page.h"
-#include "jet/leaked_pages.h"
+#include "jet/check/check_catalog.h"
+#include "jet/check/check_context.h"
+#include "jet/check/check_read_ahead.h"
+#include "jet/check/check_table.h"
+#include "jet/check/leaked_pages.h"
+#include "jet/format/byte_order.h"
+#include "jet/table/data_page.h"
 
 namespace jet {
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string>
 
-#include "jet/database.h"
-#include "jet/finding.h"
+#include "jet/check/finding.h"
+#include "jet/table/database.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/finding.h"
+#include "jet/check/finding.h"
 
 #include <algorithm>
 

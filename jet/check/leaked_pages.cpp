@@ -1,9 +1,9 @@
-#include "jet/leaked_pages.h"
+#include "jet/check/leaked_pages.h"
 
 #include <cstring>
 #include <vector>
 
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
 
 namespace jet {
 

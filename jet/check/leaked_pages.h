@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "jet/page_file.h"
+#include "jet/format/page_file.h"
 
 namespace jet {
 

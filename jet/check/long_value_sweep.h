@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/format_layout.h"
-#include "jet/page_file.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/compactor.h"
+#include "jet/compact/compactor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,21 +9,21 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "jet/byte_order.h"
-#include "jet/checker.h"
-#include "jet/data_page.h"
-#include "jet/data_page_builder.h"
-#include "jet/database.h"
-#include "jet/index_builder.h"
-#include "jet/index_tree.h"
-#include "jet/jet_error.h"
-#include "jet/key_encoder.h"
-#include "jet/long_value_reader.h"
-#include "jet/output_file.h"
-#include "jet/row_decoder.h"
-#include "jet/row_slot_index.h"
-#include "jet/table_definition_writer.h"
-#include "jet/usage_map_writer.h"
+#include "jet/check/checker.h"
+#include "jet/compact/output_file.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/index/index_builder.h"
+#include "jet/index/index_tree.h"
+#include "jet/index/key_encoder.h"
+#include "jet/index/row_slot_index.h"
+#include "jet/table/data_page.h"
+#include "jet/table/data_page_builder.h"
+#include "jet/table/database.h"
+#include "jet/table/long_value_reader.h"
+#include "jet/table/row_decoder.h"
+#include "jet/table/table_definition_writer.h"
+#include "jet/table/usage_map_writer.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/output_file.h"
+#include "jet/compact/output_file.h"
 
 #include <cerrno>
 #include <algorithm>
@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "jet/jet_error.h"
-#include "jet/rc4.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/rc4.h"
 
 namespace jet {
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

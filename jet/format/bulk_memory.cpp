@@ -1,4 +1,4 @@
-#include "jet/bulk_memory.h"
+#include "jet/format/bulk_memory.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "jet/byte_order.h"
+#include "jet/format/byte_order.h"
 
 #include <string>
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <span>
 
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
 
 namespace jet::bytes {
 

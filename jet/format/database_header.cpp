@@ -1,12 +1,12 @@
-#include "jet/database_header.h"
+#include "jet/format/database_header.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
-#include "jet/rc4.h"
-#include "jet/text_codec.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/rc4.h"
+#include "jet/format/text_codec.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,8 +1,8 @@
-#include "jet/page_buffer_pool.h"
+#include "jet/format/page_buffer_pool.h"
 
 #include <new>
 
-#include "jet/bulk_memory.h"
+#include "jet/format/bulk_memory.h"
 
 namespace jet {
 

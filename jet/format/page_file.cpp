@@ -1,4 +1,4 @@
-#include "jet/page_file.h"
+#include "jet/format/page_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "jet/jet_error.h"
-#include "jet/rc4.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/rc4.h"
 
 namespace jet {
 

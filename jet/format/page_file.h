@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/page_buffer_pool.h"
-#include "jet/page_number.h"
+#include "jet/format/page_buffer_pool.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

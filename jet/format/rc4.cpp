@@ -1,4 +1,4 @@
-#include "jet/rc4.h"
+#include "jet/format/rc4.h"
 
 #include <utility>
 

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "jet/index_page.h"
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
+#include "jet/index/index_page.h"
 
 namespace jet {
 

@@ -1,12 +1,12 @@
-#include "jet/index_page.h"
+#include "jet/index/index_page.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
 
 namespace jet {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

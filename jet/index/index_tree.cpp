@@ -1,11 +1,11 @@
-#include "jet/index_tree.h"
+#include "jet/index/index_tree.h"
 
 #include <cstring>
 #include <unordered_set>
 #include <utility>
 
-#include "jet/jet_error.h"
-#include "jet/page_file.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/page_file.h"
 
 namespace jet {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/index_page.h"
-#include "jet/page_number.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/format/page_number.h"
+#include "jet/index/index_page.h"
 
 namespace jet {
 

@@ -1,13 +1,13 @@
-#include "jet/key_encoder.h"
+#include "jet/index/key_encoder.h"
 
 #include <cstring>
 #include <variant>
 
-#include "jet/column_type.h"
-#include "jet/jet_error.h"
-#include "jet/key_text_units.h"
-#include "jet/sort_order_general.h"
-#include "jet/sort_order_general97.h"
+#include "jet/format/jet_error.h"
+#include "jet/index/key_text_units.h"
+#include "jet/index/sort_order_general.h"
+#include "jet/index/sort_order_general97.h"
+#include "jet/table/column_type.h"
 
 namespace jet {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/database_header.h"
-#include "jet/sort_order.h"
-#include "jet/table_definition.h"
-#include "jet/value.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/format/database_header.h"
+#include "jet/index/sort_order.h"
+#include "jet/table/table_definition.h"
+#include "jet/table/value.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/key_text_units.h"
+#include "jet/index/key_text_units.h"
 
 namespace jet {
 

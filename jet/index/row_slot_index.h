@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

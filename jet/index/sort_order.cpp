@@ -1,4 +1,4 @@
-#include "jet/sort_order.h"
+#include "jet/index/sort_order.h"
 
 namespace jet {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/table_definition.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

@@ -1,9 +1,9 @@
-#include "jet/sort_order_general.h"
+#include "jet/index/sort_order_general.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "jet/sort_order_table.h"
+#include "jet/index/sort_order_table.h"
 
 namespace jet {
 

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "jet/bulk_memory.h"
-#include "jet/sort_order.h"
+#include "jet/format/bulk_memory.h"
+#include "jet/index/sort_order.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/sort_order_table.h"
+#include "jet/index/sort_order_table.h"
 
 #include <algorithm>
 #include <iterator>
@@ -10,13 +10,13 @@ namespace {
 
 // Derived from the indexes of real Access files by tools/sort_orders/derive_sort_orders.py.
 constexpr SortCharEntry kGeneral97[] = {
-#include "jet/sort_order_tables_general97.inc"
+#include "jet/index/sort_order_tables_general97.inc"
 };
 constexpr SortCharEntry kGeneralLegacy[] = {
-#include "jet/sort_order_tables_general_legacy.inc"
+#include "jet/index/sort_order_tables_general_legacy.inc"
 };
 constexpr SortCharEntry kGeneral[] = {
-#include "jet/sort_order_tables_general.inc"
+#include "jet/index/sort_order_tables_general.inc"
 };
 
 constexpr bool sortedByCharacter(std::span<const SortCharEntry> t) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "jet/sort_order.h"
+#include "jet/index/sort_order.h"
 
 namespace jet {
 

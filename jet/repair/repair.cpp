@@ -1,4 +1,4 @@
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,11 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "jet/byte_order.h"
-#include "jet/checker.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/rc4.h"
+#include "jet/check/checker.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/rc4.h"
+#include "jet/table/data_page.h"
+#include "jet/table/database.h"
 
 namespace jet {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "jet/repair_error.h"
+#include "jet/repair/repair_error.h"
 
 namespace jet {
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "jet/error_number.h"
+#include "jet/format/error_number.h"
 
 namespace jet {
 

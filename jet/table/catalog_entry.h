@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

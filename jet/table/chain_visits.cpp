@@ -1,4 +1,4 @@
-#include "jet/chain_visits.h"
+#include "jet/table/chain_visits.h"
 
 #include <algorithm>
 

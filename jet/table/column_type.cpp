@@ -1,4 +1,4 @@
-#include "jet/column_type.h"
+#include "jet/table/column_type.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
-#include "jet/data_page.h"
+#include "jet/table/data_page.h"
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
 
 namespace jet {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "jet/format_layout.h"
-#include "jet/page_file.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
 
 namespace jet {
 

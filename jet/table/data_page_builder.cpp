@@ -1,9 +1,9 @@
-#include "jet/data_page_builder.h"
+#include "jet/table/data_page_builder.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
 
 namespace jet {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "jet/format_layout.h"
+#include "jet/format/format_layout.h"
 
 namespace jet {
 

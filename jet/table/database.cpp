@@ -1,10 +1,10 @@
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
-#include "jet/table_definition_reader.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/table_definition_reader.h"
 
 namespace jet {
 

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "jet/catalog_entry.h"
-#include "jet/database_header.h"
-#include "jet/format_layout.h"
-#include "jet/page_file.h"
-#include "jet/property_blob.h"
-#include "jet/table_cursor.h"
-#include "jet/table_definition.h"
-#include "jet/usage_map.h"
-#include "jet/value_decoder.h"
+#include "jet/format/database_header.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
+#include "jet/table/catalog_entry.h"
+#include "jet/table/property_blob.h"
+#include "jet/table/table_cursor.h"
+#include "jet/table/table_definition.h"
+#include "jet/table/usage_map.h"
+#include "jet/table/value_decoder.h"
 
 namespace jet {
 

@@ -1,9 +1,9 @@
-#include "jet/long_value_reader.h"
+#include "jet/table/long_value_reader.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
+#include "jet/format/byte_order.h"
+#include "jet/table/data_page.h"
 
 namespace jet {
 

@@ -5,11 +5,11 @@
 #include <span>
 #include <vector>
 
-#include "jet/chain_visits.h"
-#include "jet/format_layout.h"
-#include "jet/jet_error.h"
-#include "jet/page_file.h"
-#include "jet/page_number.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/page_file.h"
+#include "jet/format/page_number.h"
+#include "jet/table/chain_visits.h"
 
 namespace jet {
 

@@ -1,10 +1,10 @@
-#include "jet/property_blob.h"
+#include "jet/table/property_blob.h"
 
 #include <cstring>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
-#include "jet/value_decoder.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/value_decoder.h"
 
 namespace jet {
 

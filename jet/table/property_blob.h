@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/table/value.h"
 
 namespace jet {
 

@@ -1,6 +1,6 @@
-#include "jet/row_decoder.h"
+#include "jet/table/row_decoder.h"
 
-#include "jet/byte_order.h"
+#include "jet/format/byte_order.h"
 
 namespace jet {
 

@@ -4,9 +4,9 @@
 #include <span>
 #include <vector>
 
-#include "jet/format_layout.h"
-#include "jet/jet_error.h"
-#include "jet/table_definition.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

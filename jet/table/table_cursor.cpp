@@ -1,6 +1,6 @@
-#include "jet/table_cursor.h"
+#include "jet/table/table_cursor.h"
 
-#include "jet/byte_order.h"
+#include "jet/format/byte_order.h"
 
 namespace jet {
 

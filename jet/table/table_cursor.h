@@ -5,11 +5,11 @@
 #include <span>
 #include <vector>
 
-#include "jet/data_page.h"
-#include "jet/row_decoder.h"
-#include "jet/usage_map.h"
-#include "jet/value.h"
-#include "jet/value_decoder.h"
+#include "jet/table/data_page.h"
+#include "jet/table/row_decoder.h"
+#include "jet/table/usage_map.h"
+#include "jet/table/value.h"
+#include "jet/table/value_decoder.h"
 
 namespace jet {
 

@@ -1,4 +1,4 @@
-#include "jet/table_definition.h"
+#include "jet/table/table_definition.h"
 
 #include <algorithm>
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/column_type.h"
-#include "jet/page_number.h"
+#include "jet/format/page_number.h"
+#include "jet/table/column_type.h"
 
 namespace jet {
 

@@ -1,10 +1,10 @@
-#include "jet/table_definition_reader.h"
+#include "jet/table/table_definition_reader.h"
 
 #include <unordered_set>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
-#include "jet/text_codec.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/text_codec.h"
 
 namespace jet {
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/format_layout.h"
-#include "jet/page_file.h"
-#include "jet/table_definition.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

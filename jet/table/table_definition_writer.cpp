@@ -1,9 +1,9 @@
-#include "jet/table_definition_writer.h"
+#include "jet/table/table_definition_writer.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
-#include "jet/jet_error.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
 
 namespace jet {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "jet/format_layout.h"
-#include "jet/page_number.h"
-#include "jet/table_definition.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_number.h"
+#include "jet/table/table_definition.h"
 
 namespace jet {
 

@@ -1,10 +1,10 @@
-#include "jet/usage_map.h"
+#include "jet/table/usage_map.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
-#include "jet/data_page.h"
-#include "jet/jet_error.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/data_page.h"
 
 namespace jet {
 

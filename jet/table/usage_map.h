@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/format_layout.h"
-#include "jet/page_file.h"
-#include "jet/page_number.h"
+#include "jet/format/format_layout.h"
+#include "jet/format/page_file.h"
+#include "jet/format/page_number.h"
 
 namespace jet {
 

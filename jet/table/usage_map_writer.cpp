@@ -1,8 +1,8 @@
-#include "jet/usage_map_writer.h"
+#include "jet/table/usage_map_writer.h"
 
 #include <algorithm>
 
-#include "jet/byte_order.h"
+#include "jet/format/byte_order.h"
 
 namespace jet {
 

@@ -1,7 +1,7 @@
-#include "jet/value_decoder.h"
+#include "jet/table/value_decoder.h"
 
-#include "jet/byte_order.h"
-#include "jet/text_codec.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/text_codec.h"
 
 namespace jet {
 

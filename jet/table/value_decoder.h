@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <span>
 
-#include "jet/format_layout.h"
-#include "jet/long_value_reader.h"
-#include "jet/row_decoder.h"
-#include "jet/table_definition.h"
-#include "jet/value.h"
+#include "jet/format/format_layout.h"
+#include "jet/table/long_value_reader.h"
+#include "jet/table/row_decoder.h"
+#include "jet/table/table_definition.h"
+#include "jet/table/value.h"
 
 namespace jet {
 

@@ -10,9 +10,9 @@
 
 #include <unistd.h>
 
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/jet_error.h"
+#include "jet/check/checker.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/database.h"
 
 namespace {
 

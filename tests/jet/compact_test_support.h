@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 namespace jet_test {
 

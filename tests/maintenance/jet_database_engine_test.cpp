@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "jet/compactor.h"
-#include "jet/database.h"
+#include "jet/compact/compactor.h"
+#include "jet/table/database.h"
 #include "jet_database_engine.h"
 #include "procedure.h"
 #include "program_engine.h"

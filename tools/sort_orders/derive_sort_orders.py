@@ -11,7 +11,7 @@ pass seeds plain one-byte-per-character values. At the end every pair whose char
 are all known is re-encoded and must match; the generator stops on any mismatch.
 
 Output: sort_order_tables_general97.inc, sort_order_tables_general_legacy.inc and
-sort_order_tables_general.inc (C++ initialisers for jet/sort_order_table.h), plus a
+sort_order_tables_general.inc (C++ initialisers for jet/index/sort_order_table.h), plus a
 coverage summary on standard output. Characters never seen stay out of the tables:
 the engine reports them as unsupported rather than guessing.
 """

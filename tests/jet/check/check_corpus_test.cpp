@@ -8,10 +8,10 @@
 #include <map>
 
 #include "corpus_files.h"
-#include "jet/database.h"
-#include "jet/usage_map.h"
+#include "jet/table/database.h"
+#include "jet/table/usage_map.h"
 #include "temp_copy.h"
-#include "jet/checker.h"
+#include "jet/check/checker.h"
 
 namespace {
 

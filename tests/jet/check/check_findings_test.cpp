@@ -7,12 +7,12 @@
 #include <filesystem>
 
 #include "corpus_files.h"
-#include "jet/byte_order.h"
-#include "jet/column_type.h"
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/index_page.h"
-#include "jet/usage_map.h"
+#include "jet/check/checker.h"
+#include "jet/format/byte_order.h"
+#include "jet/index/index_page.h"
+#include "jet/table/column_type.h"
+#include "jet/table/database.h"
+#include "jet/table/usage_map.h"
 #include "temp_copy.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // What the read-ahead thread hands over must be exactly what reading on the
 // calling thread gives, including the error a damaged tree ends with; results
 // skipped or never planned must neither hang nor hand out the wrong thing.
-#include "jet/check_read_ahead.h"
+#include "jet/check/check_read_ahead.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 
 #include "corpus_files.h"
 #include "temp_copy.h"
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/jet_error.h"
-#include "jet/usage_map.h"
+#include "jet/check/checker.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/database.h"
+#include "jet/table/usage_map.h"
 
 namespace jet {
 namespace {

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "corpus_files.h"
-#include "jet/byte_order.h"
-#include "jet/checker.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/format_layout.h"
-#include "jet/usage_map.h"
+#include "jet/check/checker.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/format_layout.h"
+#include "jet/table/data_page.h"
+#include "jet/table/database.h"
+#include "jet/table/usage_map.h"
 #include "temp_copy.h"
 
 namespace jet {

@@ -13,9 +13,9 @@
 #include <random>
 
 #include "corpus_files.h"
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/jet_error.h"
+#include "jet/check/checker.h"
+#include "jet/format/jet_error.h"
+#include "jet/table/database.h"
 #include "temp_copy.h"
 
 namespace {

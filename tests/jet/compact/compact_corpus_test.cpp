@@ -9,10 +9,10 @@
 
 #include "compact_test_support.h"
 #include "corpus_files.h"
-#include "jet/checker.h"
-#include "jet/compactor.h"
-#include "jet/database.h"
-#include "jet/index_tree.h"
+#include "jet/check/checker.h"
+#include "jet/compact/compactor.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/database.h"
 
 namespace {
 

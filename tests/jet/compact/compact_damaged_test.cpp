@@ -11,8 +11,8 @@
 
 #include "compact_test_support.h"
 #include "corpus_files.h"
-#include "jet/compactor.h"
-#include "jet/jet_error.h"
+#include "jet/compact/compactor.h"
+#include "jet/format/jet_error.h"
 
 namespace {
 

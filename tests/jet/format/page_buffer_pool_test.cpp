@@ -1,4 +1,4 @@
-#include "jet/page_buffer_pool.h"
+#include "jet/format/page_buffer_pool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "jet/page_file.h"
+#include "jet/format/page_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include "jet/jet_error.h"
-#include "jet/rc4.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/rc4.h"
 #include "temp_copy.h"
 
 namespace {

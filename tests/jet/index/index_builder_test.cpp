@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <map>
 
-#include "jet/index_builder.h"
-#include "jet/index_tree.h"
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
+#include "jet/index/index_builder.h"
+#include "jet/index/index_tree.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "jet/column_type.h"
-#include "jet/database.h"
-#include "jet/index_tree.h"
-#include "jet/jet_error.h"
-#include "jet/key_encoder.h"
-#include "jet/sort_order.h"
+#include "jet/format/jet_error.h"
+#include "jet/index/index_tree.h"
+#include "jet/index/key_encoder.h"
+#include "jet/index/sort_order.h"
+#include "jet/table/column_type.h"
+#include "jet/table/database.h"
 
 namespace jet {
 namespace {

@@ -1,8 +1,8 @@
-#include "jet/index_page.h"
+#include "jet/index/index_page.h"
 
 #include <gtest/gtest.h>
 
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
 #include "index_test_pages.h"
 
 namespace jet {

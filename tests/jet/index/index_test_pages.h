@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/index_page.h"
+#include "jet/index/index_page.h"
 
 namespace jet::testing {
 

@@ -1,10 +1,10 @@
-#include "jet/index_tree.h"
+#include "jet/index/index_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "jet/jet_error.h"
+#include "jet/format/jet_error.h"
 #include "index_test_pages.h"
 
 namespace jet {

@@ -1,14 +1,14 @@
-#include "jet/key_encoder.h"
+#include "jet/index/key_encoder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 
-#include "jet/column_type.h"
-#include "jet/jet_error.h"
-#include "jet/key_text_units.h"
-#include "jet/text_codec.h"
+#include "jet/format/jet_error.h"
+#include "jet/format/text_codec.h"
+#include "jet/index/key_text_units.h"
+#include "jet/table/column_type.h"
 
 namespace jet {
 namespace {

@@ -1,11 +1,11 @@
-#include "jet/sort_order_table.h"
+#include "jet/index/sort_order_table.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "jet/sort_order_general.h"
-#include "jet/sort_order_general97.h"
+#include "jet/index/sort_order_general.h"
+#include "jet/index/sort_order_general97.h"
 
 namespace jet {
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "corpus_files.h"
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "corpus_files.h"
-#include "jet/byte_order.h"
-#include "jet/database.h"
-#include "jet/rc4.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/rc4.h"
+#include "jet/table/database.h"
 #include "temp_copy.h"
 
 namespace {

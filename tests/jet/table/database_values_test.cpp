@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "corpus_files.h"
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // and text decoding corner cases.
 #include <gtest/gtest.h>
 
-#include "jet/row_decoder.h"
-#include "jet/text_codec.h"
+#include "jet/format/text_codec.h"
+#include "jet/table/row_decoder.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <algorithm>
 
 #include "compact_test_support.h"
-#include "jet/data_page.h"
-#include "jet/data_page_builder.h"
-#include "jet/output_file.h"
-#include "jet/page_file.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_writer.h"
+#include "jet/compact/output_file.h"
+#include "jet/format/page_file.h"
+#include "jet/table/data_page.h"
+#include "jet/table/data_page_builder.h"
+#include "jet/table/usage_map.h"
+#include "jet/table/usage_map_writer.h"
 
 namespace {
 

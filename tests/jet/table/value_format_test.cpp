@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-#include "jet/byte_order.h"
-#include "jet/column_type.h"
-#include "jet/page_number.h"
-#include "jet/value.h"
+#include "jet/format/byte_order.h"
+#include "jet/format/page_number.h"
+#include "jet/table/column_type.h"
+#include "jet/table/value.h"
 
 namespace {
 
