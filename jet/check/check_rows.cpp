@@ -306,7 +306,12 @@ void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at)
     const int r = at.row;
     const bool jet3 = layout_.jet3;
     const auto& b = f.bytes;
-    if (c.isCalculated()) return;  // wrapped values, checked by decoding only
+    if (c.isCalculated()) {
+        // Wrapped values, checked by decoding only; but a result kept as a long
+        // value is a descriptor like any Memo's, and its chain is walked and claimed.
+        if (c.storesLongValue()) checkLongValue(c, b, at);
+        return;
+    }
     switch (c.type) {
         case column_type::Text: {
             const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;

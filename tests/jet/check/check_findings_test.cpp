@@ -242,4 +242,43 @@ TEST(CheckFindings, PageClaimedByTwoStructures) {
     EXPECT_EQ(f->page, t1.indexRoot);
 }
 
+// A calculated column whose result is a Memo keeps its values as long values, and
+// its rows hold their descriptors: they are references like any Memo's.
+TEST(CheckFindings, LongValuesOfACalculatedMemoColumnBelongToTheirRows) {
+    const std::string name = "ace14/calcFieldTestV2010.accdb";
+    auto db = jet::Database::open(jet_test::corpusFile(name));
+    const jet::TableEntry* t = db->findTable("Table1");
+    ASSERT_TRUE(t && t->definition);
+    const jet::Column* allNames = nullptr;
+    for (const auto& col : t->definition->columns)
+        if (col.name == "AllNames") allNames = &col;
+    ASSERT_NE(allNames, nullptr);
+    ASSERT_TRUE(allNames->isCalculated() && allNames->storesLongValue());
+    std::uint32_t lvalPage = 0;
+    for (const auto& m : t->definition->longValueMaps) {
+        if (m.columnNumber != allNames->number) continue;
+        const auto owned = jet::UsageMap::read(db->file(), db->layout(), m.ownedPages);
+        ASSERT_EQ(owned.pages().size(), 1u);
+        lvalPage = owned.pages().front().value;
+    }
+    ASSERT_NE(lvalPage, 0u);
+
+    const auto intact = jet::checkDatabase(jet_test::corpusFile(name));
+    EXPECT_EQ(find(intact, "long_value_orphan_rows"), nullptr);
+
+    // With the long-value page gone, every row with a value there is named.
+    Copy c(name);
+    std::memset(c.page(lvalPage), 0, c.pageSize);
+    c.save();
+    const auto damaged = jet::checkDatabase(c.path.string());
+    std::vector<int> rows;
+    for (const auto& f : damaged.findings) {
+        if (f.code != "long_value_page_owner") continue;
+        EXPECT_EQ(f.table, "Table1");
+        EXPECT_NE(f.message.find("AllNames"), std::string::npos) << f.message;
+        rows.push_back(f.row.value_or(-1));
+    }
+    EXPECT_EQ(rows, (std::vector<int>{0, 1, 3}));
+}
+
 }  // namespace
