@@ -96,9 +96,7 @@ void compareIndexEntries(IndexComparison& c, const std::function<void(Finding)>&
         damage("index_row_missing", std::to_string(missing - 20) + " outras linhas também faltam no índice",
                std::nullopt);
     if (unverified > 0) {
-        std::string why = firstGap ? keyGapReasonName(firstGap->reason) : std::string("?");
-        if (firstGap && firstGap->reason == KeyGapReason::UnsupportedCharacter)
-            why += " (caractere " + std::to_string(firstGap->character) + ")";
+        const std::string why = firstGap ? keyGapDescription(*firstGap) : std::string("?");
         add(Finding{FindingClass::Unverified, "index_key_unverifiable",
                     "não foi possível verificar a chave de " + std::to_string(unverified) +
                         " entradas: a ordem de classificação não codifica um caractere ou tipo (" + why + ")",

@@ -1,5 +1,6 @@
 #include "jet/index/key_encoder.h"
 
+#include <cstdio>
 #include <cstring>
 #include <variant>
 
@@ -117,9 +118,25 @@ const T* as(const Value& v) {
 
 }  // namespace
 
+std::string codePointText(std::uint32_t codePoint) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(codePoint));
+    return text;
+}
+
+std::string keyGapDescription(const KeyGap& gap) {
+    switch (gap.reason) {
+        case KeyGapReason::UnsupportedCharacter: return "caractere " + codePointText(gap.character) + " sem código";
+        case KeyGapReason::UnknownCollation: return "ordem de classificação desconhecida";
+        case KeyGapReason::UnsupportedType: return "tipo de coluna sem codificação de chave";
+        case KeyGapReason::UnexpectedValue: return "valor inesperado";
+    }
+    return "?";
+}
+
 std::string keyGapReasonName(KeyGapReason reason) {
     switch (reason) {
-        case KeyGapReason::UnsupportedCharacter: return "unsupported character";
+        case KeyGapReason::UnsupportedCharacter: return "character without a code";
         case KeyGapReason::UnknownCollation: return "unknown collation";
         case KeyGapReason::UnsupportedType: return "unsupported type";
         case KeyGapReason::UnexpectedValue: return "unexpected value";
@@ -287,18 +304,17 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::
                     }
                     if (given) return fail(KeyGapReason::UnexpectedValue, "General97 text given as units"), gap;
                     std::optional<std::uint32_t> unmappable;
-                    const std::vector<std::uint8_t> cp = utf8ToCp1252(*s, unmappable);
+                    thread_local std::vector<std::uint8_t> codePageBytes;
+                    utf8ToCp1252(*s, codePageBytes, unmappable);
                     if (unmappable) {
-                        return fail(KeyGapReason::UnsupportedCharacter, "character outside code page 1252",
-                                    *unmappable), gap;
-                    }
-                    TextKey text = encodeGeneral97Text(cp);
-                    if (!text.ok()) {
                         return fail(KeyGapReason::UnsupportedCharacter,
-                                    sortOrderName(*col.sortOrder) + " table lacks the character",
-                                    *text.unsupportedCharacter), gap;
+                                    "General 97 has no code for " + codePointText(*unmappable), *unmappable), gap;
                     }
-                    out.insert(out.end(), text.bytes.begin(), text.bytes.end());
+                    if (const auto missing = appendGeneral97Text(codePageBytes, out)) {
+                        out.resize(segStart);
+                        return fail(KeyGapReason::UnsupportedCharacter,
+                                    "General 97 has no code for byte " + codePointText(*missing), *missing), gap;
+                    }
                 } else {
                     // Reused across calls: the encoder runs once per row and index.
                     thread_local std::vector<std::uint16_t> fromUtf8;
@@ -312,7 +328,8 @@ std::optional<KeyGap> KeyEncoder::appendKey(std::span<const Value> values, std::
                     if (const auto missing = appendGeneralText(*col.sortOrder, units, out)) {
                         out.resize(segStart);  // no partial text in the result
                         return fail(KeyGapReason::UnsupportedCharacter,
-                                    sortOrderName(*col.sortOrder) + " table lacks the character", *missing), gap;
+                                    sortOrderName(*col.sortOrder) + " has no code for " + codePointText(*missing),
+                                    *missing), gap;
                     }
                 }
                 if (!asc && *col.sortOrder != SortOrder::General97) {

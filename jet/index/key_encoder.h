@@ -17,18 +17,25 @@ namespace jet {
 // Why a key could not be built. Such entries must be reported as "not checkable",
 // never counted as matching.
 enum class KeyGapReason : std::uint8_t {
-    UnsupportedCharacter,  // the sort order's table lacks a character of the value
+    UnsupportedCharacter,  // a character of the value has no code (a lone surrogate half,
+                           // a character General 97's code page lacks)
     UnknownCollation,      // a text column with a collation that has no table
     UnsupportedType,       // a column type with no known key encoding (OLE, unknown codes)
     UnexpectedValue,       // the decoded value does not have the column's type
 };
 
-std::string keyGapReasonName(KeyGapReason reason);
+std::string keyGapReasonName(KeyGapReason reason);  // English, for developers
+
+struct KeyGap;
+// The reason in Portuguese for findings, naming a character as "U+XXXX".
+std::string keyGapDescription(const KeyGap& gap);
+// "U+00E9", "U+D800", "U+1F600".
+std::string codePointText(std::uint32_t codePoint);
 
 struct KeyGap {
     std::size_t columnIndex = 0;        // position in the index's column list
     KeyGapReason reason = KeyGapReason::UnsupportedType;
-    std::uint32_t character = 0;        // UnsupportedCharacter: code-page byte (Jet3) or UTF-16 unit / code point
+    std::uint32_t character = 0;        // UnsupportedCharacter: the code point or UTF-16 unit
     std::string detail;                 // English
 };
 

@@ -1,5 +1,7 @@
 #include "jet/index/key_text_units.h"
 
+#include "jet/index/sort_order_table.h"
+
 namespace jet {
 
 namespace {
@@ -44,21 +46,6 @@ std::uint32_t nextCodePoint(std::string_view s, std::size_t& i) {
     return cp > 0x10FFFF ? kReplacement : cp;
 }
 
-// Windows-1252 0x80..0x9F as Unicode (undefined bytes as the C1 control of the same value).
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-std::optional<std::uint8_t> toCp1252(std::uint32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<std::uint8_t>(cp);
-    for (std::uint8_t k = 0; k < 32; ++k) {
-        if (kCp1252High[k] == cp) return static_cast<std::uint8_t>(0x80 + k);
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 std::vector<std::uint16_t> utf8ToUtf16Units(std::string_view utf8) {
@@ -83,20 +70,25 @@ void utf8ToUtf16Units(std::string_view utf8, std::vector<std::uint16_t>& out) {
     }
 }
 
-std::vector<std::uint8_t> utf8ToCp1252(std::string_view utf8, std::optional<std::uint32_t>& unmappable) {
-    std::vector<std::uint8_t> out;
+void utf8ToCp1252(std::string_view utf8, std::vector<std::uint8_t>& out, std::optional<std::uint32_t>& unmappable) {
+    out.clear();
     out.reserve(utf8.size());
     unmappable.reset();
     std::size_t i = 0;
     while (i < utf8.size()) {
         const std::uint32_t cp = nextCodePoint(utf8, i);
-        const auto b = toCp1252(cp);
+        const auto b = general97ByteOf(cp);
         if (!b) {
             unmappable = cp;
-            return out;
+            return;
         }
         out.push_back(*b);
     }
+}
+
+std::vector<std::uint8_t> utf8ToCp1252(std::string_view utf8, std::optional<std::uint32_t>& unmappable) {
+    std::vector<std::uint8_t> out;
+    utf8ToCp1252(utf8, out, unmappable);
     return out;
 }
 

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Derive the text sort-order character tables from the indexes of real Access files.
 
-Usage: derive_sort_orders.py CORPUS_DIR OUTPUT_DIR
+A cross-check, not the source of the shipped tables: those are converted from the
+reference code tables by convert_reference_tables.py. This tool learns what the
+corpus keys alone show, to compare with them.
+
+Usage: derive_sort_orders.py CORPUS_DIR OUTPUT_DIR   (a scratch folder, never jet/)
 
 Every ascending or descending index on a single Text column is a list of
 (value, stored key) pairs. The tables start empty; a character is learnt when it is
@@ -10,7 +14,8 @@ assembly rules (sort_rules.py) reproduce the stored key for every such value. A 
 pass seeds plain one-byte-per-character values. At the end every pair whose characters
 are all known is re-encoded and must match; the generator stops on any mismatch.
 
-Output: sort_order_tables_general97.inc, sort_order_tables_general_legacy.inc and
+Output (in the engine's former table format, for reading and comparing only):
+sort_order_tables_general97.inc, sort_order_tables_general_legacy.inc and
 sort_order_tables_general.inc (C++ initialisers for jet/index/sort_order_table.h), plus a
 coverage summary on standard output. Characters never seen stay out of the tables:
 the engine reports them as unsupported rather than guessing.
@@ -432,6 +437,10 @@ DOCUMENTED = {
 
 def main():
     corpus, out_dir = sys.argv[1], sys.argv[2]
+    jet_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'jet', 'index')
+    if os.path.realpath(out_dir) == os.path.realpath(jet_dir):
+        raise SystemExit('the shipped tables in jet/ come from convert_reference_tables.py; '
+                         'give a scratch folder')
     pairs = collect(corpus)
     failed = False
     for family in ('general97', 'general_legacy', 'general'):

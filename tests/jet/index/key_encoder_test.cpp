@@ -170,19 +170,143 @@ TEST(KeyEncoder, GeneralTextUsesTwoByteCodes) {
               (ByteVec{0x7F, 0x0E, 0x23, 0x0E, 0x7C, 0x0E, 0x8A, 0x0E, 0x51, 0x0E, 0x91, 0x01, 0x00}));
 }
 
-TEST(KeyEncoder, MissingCharacterIsReportedNotGuessed) {
+TEST(KeyEncoder, CharacterWithoutACodeIsReportedNotGuessed) {
+    // A lone surrogate half (U+D800 in the value's UTF-16 units) has no code.
     const KeyEncoder enc({col(column_type::Long), col(column_type::Text, true, SortOrder::GeneralLegacy)},
                          FormatVersion::Jet4);
-    const Value values[] = {std::int32_t{1}, std::string("\xE6\xBC\xA2")};  // 漢 is not in the derived table
+    const Value values[] = {std::int32_t{1}, std::string("a\xED\xA0\x80")};
     const KeyEncoding k = enc.encode(values);
     ASSERT_FALSE(k.ok());
     EXPECT_EQ(k.gap->reason, KeyGapReason::UnsupportedCharacter);
     EXPECT_EQ(k.gap->columnIndex, 1u);
-    EXPECT_EQ(k.gap->character, 0x6F22u);
+    EXPECT_EQ(k.gap->character, 0xD800u);
+    EXPECT_EQ(keyGapDescription(*k.gap), "caractere U+D800 sem código");
+    EXPECT_NE(k.gap->detail.find("U+D800"), std::string::npos) << k.gap->detail;
 
     const KeyEncoder jet3({col(column_type::Text, true, SortOrder::General97)}, FormatVersion::Jet3);
     const Value greek[] = {std::string("\xCE\xB1")};  // α has no code-page 1252 byte
-    EXPECT_EQ(jet3.encode(greek).gap->reason, KeyGapReason::UnsupportedCharacter);
+    const KeyEncoding g = jet3.encode(greek);
+    ASSERT_FALSE(g.ok());
+    EXPECT_EQ(g.gap->reason, KeyGapReason::UnsupportedCharacter);
+    EXPECT_EQ(keyGapDescription(*g.gap), "caractere U+03B1 sem código");
+    EXPECT_EQ(codePointText(0x1F600), "U+1F600");
+}
+
+ByteVec fromHex(std::string_view hex) {
+    ByteVec out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
+// Stored keys of the General legacy index on Table.data of testUnicodeCompV2003.mdb.
+TEST(KeyEncoder, GeneralLegacyKeysOfStoredMixedText) {
+    const auto c = col(column_type::Text, true, SortOrder::GeneralLegacy);
+    // Greek with polytonic letters: ὶ, ό, ἐ, ὼ, ύ (U+1F76, U+1F79, U+1F10, U+1F7C,
+    // U+1F7B) are ignored; ϰ is international (extra 03); ' is unprintable, its
+    // record at position 5.
+    EXPECT_EQ(encode1(c, std::string("\xCF\xB0\xCE\xB1\xE1\xBD\xB6 \xCF\x84\xE1\xBD\xB9\xCF\x84' "
+                                     "\xE1\xBC\x90\xCE\xB3\xE1\xBD\xBC \xCE\x9A\xE1\xBD\xBB\xCF\xB0\xCE\xBB"
+                                     "\xCF\x89\xCF\x80\xCE\xB1")),
+              fromHex("7f7915790c07791e791e07790e077915791579167923791b790c"
+                      "010302020202020202020301010180" "1b068000"));
+    // 漢字仮名交じり文: じ and り are international-extended with the second marker
+    // flag (dropped at the end), so only the fixed suffix follows 01 01.
+    EXPECT_EQ(encode1(c, std::string("\xE6\xBC\xA2\xE5\xAD\x97\xE4\xBB\xAE\xE5\x90\x8D\xE4\xBA\xA4"
+                                     "\xE3\x81\x98\xE3\x82\x8A\xE6\x96\x87")),
+              fromHex("7fc0b6acaca00da5479fbe7f137f43b6f6010202020202030101ff0280ff8000"));
+    // Control characters between plain ones: unprintable records at their positions.
+    EXPECT_EQ(encode1(c, std::string("3L9\x1D" "52\x02_AB(\xC2\xA5\x05!!V")),
+              fromHex("7f3c5e48403a2b034a4c1434a9090971010101018013061a801b0604802f060700"));
+    EXPECT_EQ(encode1(c, std::string("\xD0\x9C\xD0\xB8\xD1\x80")),  // Мир
+              fromHex("7f7943793b79480100"));
+}
+
+TEST(KeyEncoder, LongestTextAKeyHolds) {
+    // testUnicodeCompV2003: the value U+0001..U+00FF (255 characters, every kind of
+    // Latin-1 character) and its stored key; a longer value keys the same.
+    std::string value;
+    for (std::uint32_t cp = 1; cp <= 0xFF; ++cp) {
+        if (cp < 0x80) {
+            value += static_cast<char>(cp);
+        } else {
+            value += static_cast<char>(0xC0 | (cp >> 6));
+            value += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    const ByteVec stored = fromHex(
+        "7f0803080408050806080707090a0c0e10121416182c1a1c1e36383a3c3e404244464820222e303224264a4c4d4f51535557"
+        "595b5c5e6062646668696b6d6f717375767827292a2b022b032b074a4c4d4f51535557595b5c5e6062646668696b6d6f7173"
+        "7576782b092b0b2b0d2b0f08022b1034a634a734a834a92b1134aa2b1234ab4a330534ac34ad2b1334ae33043a3c2b1434af"
+        "34b034b12b153864330737123716371a2b164a4a4a4a4a4a4a514d51515151595959594f6264646464643309646f6f6f6f76"
+        "6d576b6b4a4a4a4a4a4a4a514d51515151595959594f626464646464330a646f6f6f6f766d57760102020202020202020202"
+        "0202020202020202020202020202020202020202020202020202020202020202020202020202020202020202020202020202"
+        "0202020202020202020202020202020202020202020202020202020202020202020202020202020202020202020202020302"
+        "020202020202020202020202020302020202020f0e1219131a021c0f0e12130f0e121368190f0e12191302210f0e12130e02"
+        "020f0e1219131a021c0f0e12130f0e121368190f0e12191302210f0e12130e02130101018007060380070604800706058007"
+        "06068007060780070608800706098007060a801b060b801b060c801b060d801b060e801b060f801b0610801b0611801b0612"
+        "801b0613801b0614801b0615801b0616801b0617801b0618801b0619801b061a801b061b801b061c80370680804b0682818f"
+        "061d818f061e818f061f818f0620818f0621818f0622818f0623818f0624818f0625818f0626818f0627818f0628818f0629"
+        "818f062a818f062b818f062c818f062d818f062e818f062f818f0630818f0631818f0632818f0633818f0634818f0635818f"
+        "0636818f0637818f0638818f0639818f063a818f063b818f063c818f063d81c3068300");
+    const auto c = col(column_type::Text, true, SortOrder::GeneralLegacy);
+    EXPECT_EQ(encode1(c, value), stored);
+    EXPECT_EQ(encode1(col(column_type::Memo, true, SortOrder::GeneralLegacy), value + "\xC4\x80 tail"), stored);
+}
+
+TEST(KeyEncoder, GeneralMixesPlainAccentedUnprintableAndIgnored) {
+    // General: é "IE21,E", '-' "U82", x "SEA6", soft hyphen U+00AD "X".
+    const auto c = col(column_type::Text, true, SortOrder::General);
+    EXPECT_EQ(encode1(c, std::string("\xC3\xA9-x\xC2\xAD"), FormatVersion::Ace14),
+              (ByteVec{0x7F, 0x0E, 0x21, 0x0E, 0xA6, 0x01, 0x0E, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x82, 0x00}));
+    // An emoji between plain letters (testEmoticonsV2010 "a😀a").
+    EXPECT_EQ(encode1(c, std::string("a\xF0\x9F\x98\x80" "a"), FormatVersion::Ace14),
+              (ByteVec{0x7F, 0x0E, 0x02, 0xB0, 0x3F, 0xB6, 0xFC, 0x0E, 0x02, 0x01, 0x02, 0x3F, 0x3F, 0x00}));
+}
+
+TEST(KeyEncoder, UnprintableExtensionChangesTheLastExtraByte) {
+    // General legacy U+02B9 (modifier letter prime) "PC": adds 0x0C to the extra
+    // byte before it, a placeholder included; first in a value it starts the
+    // stream and is left out of the positions of unprintable records.
+    const auto c = col(column_type::Text, true, SortOrder::GeneralLegacy);
+    EXPECT_EQ(encode1(c, std::string("a\xCA\xB9")), (ByteVec{0x7F, 0x4A, 0x01, 0x0E, 0x00}));
+    EXPECT_EQ(encode1(c, std::string("\xC3\xA9\xCA\xB9")), (ByteVec{0x7F, 0x51, 0x01, 0x1A, 0x00}));  // é "I51,E"
+    EXPECT_EQ(encode1(c, std::string("\xCA\xB9" "a-")),
+              (ByteVec{0x7F, 0x4A, 0x01, 0x0C, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x82, 0x00}));
+}
+
+TEST(KeyEncoder, InternationalExtendedFlagsAndSuffix) {
+    // General legacy ぁ (U+3041) "Z7F02,,1": no extra bytes, first marker flag (2);
+    // ぎ (U+304E) "Z7F0B,3,": extra 03, second flag (3). Flags go three to a byte
+    // under 0x80, trailing 3s dropped, then FF 02 80 FF 80 (and FF before records).
+    const auto c = col(column_type::Text, true, SortOrder::GeneralLegacy);
+    const std::string small = "\xE3\x81\x81";
+    const std::string gi = "\xE3\x81\x8E";
+    EXPECT_EQ(encode1(c, small), (ByteVec{0x7F, 0x7F, 0x02, 0x01, 0x01, 0x01, 0xA0, 0xFF, 0x02, 0x80, 0xFF, 0x80, 0x00}));
+    EXPECT_EQ(encode1(c, small + small + small + small),
+              (ByteVec{0x7F, 0x7F, 0x02, 0x7F, 0x02, 0x7F, 0x02, 0x7F, 0x02, 0x01, 0x01, 0x01, 0xAA, 0xA0, 0xFF, 0x02,
+                       0x80, 0xFF, 0x80, 0x00}));
+    EXPECT_EQ(encode1(c, gi + small),
+              (ByteVec{0x7F, 0x7F, 0x0B, 0x7F, 0x02, 0x01, 0x03, 0x01, 0x01, 0xB8, 0xFF, 0x02, 0x80, 0xFF, 0x80, 0x00}));
+    EXPECT_EQ(encode1(c, small + gi),
+              (ByteVec{0x7F, 0x7F, 0x02, 0x7F, 0x0B, 0x01, 0x02, 0x03, 0x01, 0x01, 0xA0, 0xFF, 0x02, 0x80, 0xFF, 0x80,
+                       0x00}));
+    EXPECT_EQ(encode1(c, small + "-"),
+              (ByteVec{0x7F, 0x7F, 0x02, 0x01, 0x01, 0x01, 0xA0, 0xFF, 0x02, 0x80, 0xFF, 0x80, 0xFF, 0x01, 0x80, 0x0B,
+                       0x06, 0x82, 0x00}));
+}
+
+TEST(KeyEncoder, DescendingTextIsInverted) {
+    // Jet4+: the ascending segment with its terminator inverted, then a plain 0x00.
+    EXPECT_EQ(encode1(col(column_type::Text, false, SortOrder::GeneralLegacy), std::string("-1")),
+              (ByteVec{0x80, 0xC7, 0xFE, 0xFE, 0xFE, 0xFE, 0x7F, 0xF8, 0xF9, 0x7D, 0xFF, 0x00}));
+    // General 97: every byte inverted (testIndexCodesV1997 Table11, a descending
+    // index; ƒ is U+0192, byte 0x83).
+    EXPECT_EQ(encode1(col(column_type::Text, false, SortOrder::General97),
+                      std::string("a\xC3\xA4" "aa\xC3\x93" "aa\xC6\x92" "aa\xC3\xA4" "aa\xC3\x9B" "a"),
+                      FormatVersion::Jet3),
+              fromHex("809f9f9f9f8d9f9fcd9f9f9f9f9f879ffd9ddbdddd9ddaff"));
 }
 
 TEST(KeyEncoder, TextGivenAsStoredUnitsKeysAsItsDecodedValue) {
