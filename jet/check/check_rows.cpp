@@ -312,6 +312,18 @@ void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at)
         if (c.storesLongValue()) checkLongValue(c, b, at);
         return;
     }
+    // A value of a fixed-size type has exactly that size. Another size means the
+    // definition and the rows disagree (a damaged type byte turns a Text column into
+    // Date/Time): the reader would make up values from the first bytes.
+    if (const std::size_t size = fixedSizeOf(c.type);
+        size != 0 && c.type != column_type::Binary3992 && c.type != column_type::ExtendedDateTime &&
+        b.size() != size) {
+        damage("value_size", "o valor da coluna " + c.name + " tem " + std::to_string(b.size()) +
+                                 " bytes, mas um valor do tipo " + columnTypeName(c.type) + " tem " +
+                                 std::to_string(size),
+               pn, r);
+        return;
+    }
     switch (c.type) {
         case column_type::Text: {
             const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;

@@ -281,4 +281,39 @@ TEST(CheckFindings, LongValuesOfACalculatedMemoColumnBelongToTheirRows) {
     EXPECT_EQ(rows, (std::vector<int>{0, 1, 3}));
 }
 
+// A definition that calls a Text column Date/Time: the rows still hold text of
+// varying lengths, which no Date/Time value has. Every row of the column is damage
+// (the reader could not give its value), never "no damage found".
+TEST(CheckFindings, ColumnTypeThatContradictsTheRowsIsDamage) {
+    const std::string name = "jet3/nwind.mdb";
+    auto db = jet::Database::open(jet_test::corpusFile(name));
+    const jet::TableEntry* t = db->findTable("Customers");
+    ASSERT_TRUE(t && t->definition);
+    const jet::Column* text = nullptr;
+    for (const auto& col : t->definition->columns)
+        if (col.name == "Address") text = &col;
+    ASSERT_TRUE(text && text->type == jet::column_type::Text);
+    for (const auto& ix : t->definition->physicalIndexes)
+        for (const auto& ic : ix.columns) ASSERT_NE(ic.columnNumber, text->number) << "no index shows the change";
+    const auto intact = jet::checkDatabase(jet_test::corpusFile(name));
+    ASSERT_FALSE(intact.hasDamage());
+
+    Copy c(name);
+    const std::uint32_t tdef = t->definition->tdefPage.value;
+    std::uint8_t* page = c.page(tdef);
+    const auto& block = text->rawBlock;
+    std::uint8_t* at = std::search(page, page + c.pageSize, block.begin(), block.end());
+    ASSERT_NE(at, page + c.pageSize) << "column block on the definition's first page";
+    at[0] = jet::column_type::DateTime;
+    c.save();
+    const auto damaged = jet::checkDatabase(c.path.string());
+    EXPECT_TRUE(damaged.hasDamage());
+    // Each row is named: 91 customers, every one with an address.
+    EXPECT_EQ(damaged.count("value_size"), 91u);
+    const jet::Finding* f = find(damaged, "value_size");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->table, "Customers");
+    EXPECT_NE(f->message.find("Address"), std::string::npos) << f->message;
+}
+
 }  // namespace
