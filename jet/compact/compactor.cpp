@@ -4,7 +4,6 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -804,18 +803,18 @@ void Compactor::verify(const CompactResult& result) {
         report("Verificando", ++n, result.tables);
     }
     if (r) {
-        // Damage the source shows too (the same kind in the same table) is not the
-        // compaction's doing: the definition is carried over as it was.
-        std::optional<std::set<std::pair<std::string, std::string>>> sourceDamage;
+        // Nothing that does not check clean is written. Damage the source shows too
+        // (the same kind in the same table) was carried over from it: the message
+        // then sends the user to the repair instead of blaming the compaction.
         for (const Finding& f : r->findings) {
             if (f.kind != FindingClass::Damage) continue;
-            if (!sourceDamage) {
-                sourceDamage.emplace();
-                const CheckReport s = Checker(*db_, check).run();
-                for (const Finding& g : s.findings)
-                    if (g.kind == FindingClass::Damage) sourceDamage->insert({g.code, g.table});
+            const CheckReport s = Checker(*db_, check).run();
+            for (const Finding& g : s.findings) {
+                if (g.kind == FindingClass::Damage && g.code == f.code && g.table == f.table)
+                    throw refusal("O banco de origem está danificado (" + g.describe() +
+                                      "); repare-o antes de compactá-lo",
+                                  "source damage carried into the output: " + f.code);
             }
-            if (sourceDamage->count({f.code, f.table})) continue;
             throw refusal("O banco compactado não passou na verificação: " + f.describe(),
                           "checker found damage in the output: " + f.code);
         }

@@ -4,6 +4,7 @@
 // it never crashes, and it never changes its source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -11,8 +12,11 @@
 
 #include "compact_test_support.h"
 #include "corpus_files.h"
+#include "jet/check/checker.h"
 #include "jet/compact/compactor.h"
 #include "jet/format/jet_error.h"
+#include "jet/table/column_type.h"
+#include "jet/table/database.h"
 
 namespace {
 
@@ -88,11 +92,12 @@ TEST_P(CompactDamaged, TruncatedFilesAndChangedBytesNeverCrash) {
 }
 
 // With the full check on, the row counts come from the checker instead of a pass
-// of their own: a damaged source must still end in a clean refusal or in the
-// same bytes the unchecked run writes, and the check must not refuse a copy
-// the row-by-row read-back accepts.
+// of their own, and nothing is written that does not check clean: a damaged
+// source ends in a clean refusal or in a copy without damage, the same bytes the
+// unchecked run writes. Damage carried over from the source is refused too, with
+// a message that sends the user to the repair.
 // One format is enough for this slower pass.
-TEST(CompactDamagedFullCheck, TheFullCheckRefusesCleanlyOrAgreesWithTheUncheckedRun) {
+TEST(CompactDamagedFullCheck, WhatTheFullCheckLetsThroughChecksCleanAndAgreesWithTheUncheckedRun) {
     const std::string name = "jet4/delTestV2003.mdb";
     const auto original = jet_test::fileBytes(jet_test::corpusFile(name));
     const std::size_t pageSize = 4096;
@@ -124,10 +129,14 @@ TEST(CompactDamagedFullCheck, TheFullCheckRefusesCleanlyOrAgreesWithTheUnchecked
         } catch (const jet::JetError&) {
             uncheckedOk = false;
         }
-        // The check only adds refusals; it never lets through what the read-back refuses.
-        if (!checkedOk && uncheckedOk) ++onlyCheckRefused;
+        if (!checkedOk && uncheckedOk) {
+            // The check refused what the read-back accepted: the copy has damage.
+            ++onlyCheckRefused;
+            EXPECT_TRUE(jet::checkDatabase(unchecked).hasDamage()) << "page " << p << ": refused a clean copy";
+        }
         if (checkedOk) {
             EXPECT_TRUE(uncheckedOk) << "page " << p;
+            EXPECT_FALSE(jet::checkDatabase(checked).hasDamage()) << "page " << p;
             if (uncheckedOk) {
                 EXPECT_EQ(jet_test::fileBytes(checked), jet_test::fileBytes(unchecked)) << "page " << p;
                 ++agreed;
@@ -135,11 +144,45 @@ TEST(CompactDamagedFullCheck, TheFullCheckRefusesCleanlyOrAgreesWithTheUnchecked
         }
     }
     EXPECT_GT(agreed, 0) << "some damage (an unused page) compacts either way";
-    // On this file the check finds nothing new in any copy the read-back accepts
-    // (damage the source shows is carried over and excused).
-    EXPECT_EQ(onlyCheckRefused, 0);
     std::cout << name << ": zeroed pages compacted with the check " << agreed
               << ", refused only by the check " << onlyCheckRefused << "\n";
+}
+
+// A copy that would carry the source's damage is refused, and the message says
+// that the source needs repairing.
+TEST(CompactDamagedFullCheck, DamageCarriedFromTheSourceIsRefusedWithWordOfTheRepair) {
+    const std::string name = "jet3/nwind.mdb";
+    auto bytes = jet_test::fileBytes(jet_test::corpusFile(name));
+    // The type byte of Customers.Address turned from Text into Date/Time: every row's
+    // value has a size no date has, in the source and in any copy of its rows.
+    auto db = jet::Database::open(jet_test::corpusFile(name));
+    const jet::TableEntry* t = db->findTable("Customers");
+    ASSERT_TRUE(t && t->definition);
+    const jet::Column* address = nullptr;
+    for (const auto& col : t->definition->columns)
+        if (col.name == "Address") address = &col;
+    ASSERT_NE(address, nullptr);
+    const std::size_t pageStart = std::size_t{t->definition->tdefPage.value} * 2048;
+    const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(pageStart);
+    const auto at = std::search(first, first + 2048, address->rawBlock.begin(), address->rawBlock.end());
+    ASSERT_NE(at, first + 2048);
+    *at = jet::column_type::DateTime;
+
+    jet_test::ScratchDir dir;
+    const std::string source = dir.file("damaged.mdb");
+    const std::string destination = dir.file("out.mdb");
+    writeBytes(source, bytes);
+    try {
+        jet::compactDatabase(source, destination);
+        ADD_FAILURE() << "a copy with the source's damage was written";
+    } catch (const jet::JetError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("O banco de origem está danificado"), std::string::npos) << message;
+        EXPECT_NE(message.find("Customers"), std::string::npos) << message;
+        EXPECT_NE(message.find("repare-o"), std::string::npos) << message;
+    }
+    EXPECT_FALSE(std::filesystem::exists(destination));
+    EXPECT_EQ(jet_test::fileBytes(source), bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CompactDamaged,
