@@ -250,8 +250,9 @@ bool Compactor::indexUsesIds(const TableWork& t, const PhysicalIndex& index) con
 }
 
 // The entries of a source index, each tied to a row. Indexes over Id columns get
-// their keys encoded again from the rows with the new Ids (in `order` when given);
-// every other index keeps its stored key bytes.
+// their keys encoded again from the rows with the new Ids (in `order` when given),
+// and so does every index when they are all rebuilt; any other index keeps its
+// stored key bytes.
 SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
                                        const std::vector<RowRecord>& records,
                                        const std::vector<std::uint32_t>* order) {
@@ -261,7 +262,7 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
     result.keyBytes.clear();
     BulkVector<SourceEntry>& entries = result.entries;
     const ErrorLocation at{.page = index.rootPage.value, .table = def.name, .structure = "índice"};
-    if (indexUsesIds(t, index)) {
+    if (options_.rebuildIndexes || indexUsesIds(t, index)) {
         KeyEncoder encoder(def, index, db_->header().version);
         RowDecoder decoder(def, layout_);
         RowSource rows(db_->file(), layout_);

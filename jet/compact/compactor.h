@@ -15,6 +15,9 @@ struct CompactOptions {
     // Run the full checker over the result before accepting it (on top of the
     // comparison of tables and row counts, which always runs).
     bool checkResult = true;
+    // Encode every index's keys from the rows instead of taking them from the
+    // source's trees, which are then never read: what mends damaged indexes.
+    bool rebuildIndexes = false;
 };
 
 struct CompactResult {

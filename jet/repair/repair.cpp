@@ -7,9 +7,11 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "jet/check/checker.h"
+#include "jet/compact/compactor.h"
 #include "jet/format/byte_order.h"
 #include "jet/format/rc4.h"
 #include "jet/table/data_page.h"
@@ -25,6 +27,14 @@ namespace num = error_number;
 bool mendable(const Finding& f) {
     return f.code == "row_count_stale" || f.code == "index_distinct_stale" || f.code == "autonumber_below_max" ||
            f.code == "used_page_marked_free";
+}
+
+// Damage confined to an index: its trees, entries and map. The rows, which the
+// check read and found sound, say what the index must hold, so it is built anew.
+bool mendedByRebuildingIndexes(const Finding& f) {
+    return f.code == "index_unreadable" || f.code == "index_key_mismatch" || f.code == "index_entry_dead_row" ||
+           f.code == "index_row_missing" || f.code == "index_row_twice" || f.code == "index_structure" ||
+           f.code == "index_node_flag" || f.code == "index_map_mismatch";
 }
 
 [[noreturn]] void failOpen(const JetError& e, const std::string& path) {
@@ -152,6 +162,69 @@ std::string damageDescription(const Finding& f) {
     return what + ": " + f.message + ". O reparo não pode corrigir este dano com segurança.";
 }
 
+// A name beside `path` for the rebuilt file: hidden, and taken by nobody.
+std::filesystem::path rebuildPathBeside(const std::filesystem::path& path) {
+    const std::string base = "." + path.filename().string() + ".reparo";
+    for (int i = 0;; ++i) {
+        std::filesystem::path candidate = path.parent_path() / (base + (i == 0 ? "" : "-" + std::to_string(i)));
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) return candidate;
+        if (i >= 1000) throw RepairError(num::CannotOpenFile, "Não há um nome livre para o arquivo reparado ao lado de '" +
+                                                                   path.string() + "'.");
+    }
+}
+
+void flushFolder(const std::filesystem::path& folder, const std::string& path) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        throw RepairError(num::DiskIo, "Erro de disco ao gravar a pasta de '" + path + "': " + std::strerror(err));
+    }
+    ::close(fd);
+}
+
+// Writes the database anew beside `path` with every index built from its rows
+// (statistics and maps come out fresh too), checked in full, then puts it in
+// place with one rename: at every moment `path` holds the damaged file or the
+// whole rebuilt one. The rebuilt file keeps the original's mode and, where the
+// process may set them, its owner and group.
+void rebuildIndexes(const std::string& path) {
+    const std::filesystem::path target(path);
+    struct stat original {};
+    if (::stat(path.c_str(), &original) != 0)
+        throw RepairError(num::CannotOpenFile, "Não foi possível abrir o arquivo '" + path + "': " + std::strerror(errno));
+    const std::filesystem::path rebuilt = rebuildPathBeside(target);
+    CompactOptions options;
+    options.rebuildIndexes = true;
+    try {
+        compactDatabase(path, rebuilt.string(), options);
+    } catch (const JetError& e) {
+        throw RepairError(num::DatabaseDamaged, "Os índices danificados de '" + path +
+                                                    "' não puderam ser reconstruídos: " + e.what());
+    }
+    const auto removeRebuilt = [&] {
+        std::error_code ec;
+        std::filesystem::remove(rebuilt, ec);
+    };
+    // The owner first: chown clears set-id bits, which the mode then restores. A
+    // process that may not give the file away leaves it its own (EPERM).
+    const bool owned = ::chown(rebuilt.c_str(), original.st_uid, original.st_gid) == 0 || errno == EPERM;
+    if (!owned || ::chmod(rebuilt.c_str(), original.st_mode & 07777) != 0) {
+        const int err = errno;
+        removeRebuilt();
+        throw RepairError(num::CannotOpenFile, "Não foi possível dar ao banco reparado as permissões de '" + path +
+                                                   "': " + std::strerror(err));
+    }
+    if (::rename(rebuilt.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        removeRebuilt();
+        throw RepairError(num::CannotOpenFile, "Não foi possível pôr o banco reparado no lugar de '" + path +
+                                                   "': " + std::strerror(err));
+    }
+    flushFolder(target.parent_path(), path);
+}
+
 }  // namespace
 
 void repairDatabase(const std::string& path) {
@@ -165,10 +238,16 @@ void repairDatabase(const std::string& path) {
     options.maxFindingsPerKind = static_cast<std::size_t>(-1);  // every stale count is needed
     const CheckReport report = Checker(*db, options).run();
 
+    bool indexesDamaged = false;
     for (const Finding& f : report.findings) {
-        if (f.kind == FindingClass::Damage && !mendable(f)) {
-            throw RepairError(num::DatabaseDamaged, damageDescription(f));
-        }
+        if (f.kind != FindingClass::Damage || mendable(f)) continue;
+        if (!mendedByRebuildingIndexes(f)) throw RepairError(num::DatabaseDamaged, damageDescription(f));
+        indexesDamaged = true;
+    }
+    if (indexesDamaged) {
+        db.reset();  // the rebuild reads the file afresh
+        rebuildIndexes(path);
+        return;
     }
 
     PagePatches patches(*db);

@@ -1,7 +1,7 @@
 // Compaction of every corpus file: the output opens, checks without damage, holds
 // the same tables with the same rows and values (Id columns mapped one to one),
-// has no free page, and compacting it again, or compacting the source twice,
-// gives byte-identical files.
+// has no free page, and compacting it again, compacting the source twice, or
+// building every index from the rows, gives byte-identical files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -58,16 +58,9 @@ TEST_P(CompactCorpus, OutputKeepsEveryValueAndCompactsToItself) {
         EXPECT_EQ(o->definition->rowCount, jet_test::tableRows(*after, *o, {}).size()) << t.name();
     }
 
-    // No damage, except what the checker also finds in the source itself.
-    std::set<std::pair<std::string, std::string>> sourceDamage;
-    for (const jet::Finding& f : jet::Checker(*before).run().findings)
-        if (f.kind == jet::FindingClass::Damage) sourceDamage.insert({f.code, f.table});
     const jet::CheckReport report = jet::Checker(*after).run();
-    for (const jet::Finding& f : report.findings) {
-        if (f.kind == jet::FindingClass::Damage) {
-            EXPECT_TRUE(sourceDamage.count({f.code, f.table})) << f.describe() << " [" << f.code << "]";
-        }
-    }
+    for (const jet::Finding& f : report.findings)
+        EXPECT_NE(f.kind, jet::FindingClass::Damage) << f.describe() << " [" << f.code << "]";
     EXPECT_EQ(report.freePages, 0u);
     EXPECT_EQ(report.leakedPages, 0u);
 
@@ -75,6 +68,20 @@ TEST_P(CompactCorpus, OutputKeepsEveryValueAndCompactsToItself) {
     EXPECT_TRUE(jet_test::fileBytes(second) == jet_test::fileBytes(first)) << "compacting the output changed it";
     ASSERT_NO_THROW(jet::compactDatabase(source, again));
     EXPECT_TRUE(jet_test::fileBytes(again) == jet_test::fileBytes(first)) << "two runs differ";
+
+    // Every index built from the rows alone, as a repair of damaged indexes does,
+    // gives the same file: each stored key is the one the rows give. Only a column
+    // type with no known key encoding may stop it.
+    const std::string rebuilt = dir.file("rebuilt.mdb");
+    jet::CompactOptions fromRows;
+    fromRows.rebuildIndexes = true;
+    try {
+        jet::compactDatabase(source, rebuilt, fromRows);
+        EXPECT_TRUE(jet_test::fileBytes(rebuilt) == jet_test::fileBytes(first)) << "indexes built from the rows differ";
+    } catch (const jet::JetError& e) {
+        EXPECT_NE(std::string(e.detail()).find("key gap"), std::string::npos) << e.what();
+        EXPECT_EQ(GetParam().file, "ace12/unsupportedFieldsTestV2007.accdb") << e.what();
+    }
 }
 
 }  // namespace
