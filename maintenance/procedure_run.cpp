@@ -5,6 +5,7 @@
 
 #include "path_parts.h"
 #include "pending_restore.h"
+#include "private_file_creation.h"
 #include "procedure_texts.h"
 
 namespace maintenance {
@@ -71,6 +72,7 @@ void ProcedureRun::execute() {
     // Backup.
     const ScratchSet& scratch = *scratch_;
     progress([&] { return texts::backingUp(scratch.backup()); });
+    unit([&] { original_ = files_.attributes(source_); });
     unit([&] { files_.copy(source_, scratch.backup()); });
     if (check([&] { return !files_.isPresent(scratch.backup()); })) {
         message([&] { return texts::backupNotCreated(); });
@@ -90,6 +92,8 @@ void ProcedureRun::execute() {
         return fail();
     }
     unit([&] { files_.rename(source_, scratch.setAside()); });
+    // In the program folder the database's own folder no longer shields it.
+    unit([&] { files_.makePrivate(scratch.setAside()); });
     if (check([&] { return !files_.isPresent(scratch.setAside()); })) {
         message([&] { return texts::notSetAside(); });
         // A move that did not happen left the database at its path; if it is
@@ -112,7 +116,10 @@ void ProcedureRun::execute() {
 
     // Compaction.
     progress([&] { return texts::compacting(scratch.setAside()); });
-    unit([&] { engine_().compact(scratch.setAside(), scratch.compacted()); });
+    unit([&] {
+        const PrivateFileCreation privately;
+        engine_().compact(scratch.setAside(), scratch.compacted());
+    });
     if (check([&] { return !files_.isPresent(scratch.compacted()); })) {
         message([&] { return texts::notCompacted(); });
         restoreBackup();
@@ -127,6 +134,8 @@ void ProcedureRun::execute() {
         restoreBackup();
         return fail();
     }
+    // Given only at its path, where the database's folder shields it again.
+    if (original_) unit([&] { files_.giveAttributes(source_, *original_); });
     succeed();
 }
 
@@ -185,7 +194,13 @@ bool ProcedureRun::clearScratchFiles() {
 void ProcedureRun::restoreBackup() {
     const ScratchSet& scratch = *scratch_;
     progress([&] { return texts::restoringBackup(); });
-    unit([&] { files_.copy(scratch.backup(), source_); });
+    unit([&] {
+        if (original_) {
+            files_.copy(scratch.backup(), source_, *original_);
+        } else {
+            files_.copy(scratch.backup(), source_);
+        }
+    });
     // The restore is checked like every other step: a database that did not come
     // back is named with the backup that still holds it.
     if (check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); })) {

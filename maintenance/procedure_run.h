@@ -49,6 +49,9 @@ private:
     std::string folder_;
     std::optional<ScratchSet> scratch_;
     std::string refusedScratch_;
+    // The database's own permissions, owner, group and extended attributes, for
+    // whatever file is put at its path.
+    std::optional<FileAttributes> original_;
     bool noteWritten_ = false;
 };
 

@@ -163,28 +163,34 @@ void WorkingFiles::removePartialCopies(const std::string& folder, const std::str
     }
 }
 
-std::string WorkingFiles::copyToTemporary(const std::string& source, const std::string& destination,
-                                          const std::string& action) {
+void WorkingFiles::openRegular(const std::string& path, int& handle, FileStatus& opened, const std::string& action) {
     FileStatus st;
-    int error = fs_->status(source, st);
+    int error = fs_->status(path, st);
     if (error != 0) fail(error, action);
     if (st.kind == FileStatus::Kind::Directory) fail(EISDIR, action);
+    // Opening a pipe for reading would wait for a writer.
     if (st.kind != FileStatus::Kind::Regular) fail(EINVAL, action);
-
-    OpenHandle in(*fs_);
-    error = fs_->openForReading(source, in.handle);
+    error = fs_->openForReading(path, handle);
     if (error != 0) fail(error, action);
-    FileStatus opened;
-    error = fs_->handleStatus(in.handle, opened);
+    error = fs_->handleStatus(handle, opened);
     if (error != 0) fail(error, action);
     if (opened.kind != FileStatus::Kind::Regular) fail(EINVAL, action);
+}
+
+std::string WorkingFiles::copyToTemporary(const std::string& source, const std::string& destination,
+                                          const std::string& action, const FileAttributes* attributes) {
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(source, in.handle, opened, action);
+    int error = 0;
 
     std::string temporary;
     OpenHandle out(*fs_);
-    error = createTemporary(destination, opened.mode, temporary, out.handle);
+    // Private while it is written; it gets the attributes it is meant to have
+    // once its bytes are in.
+    error = createTemporary(destination, opened.mode & 0600, temporary, out.handle);
     if (error != 0) fail(error, action);
     try {
-        fs_->takeOwnership(out.handle, opened);
         // The kernel copies without bringing the bytes through this process when it
         // can; whatever it did not copy is then read and written from where it stopped.
         for (;;) {
@@ -203,6 +209,7 @@ std::string WorkingFiles::copyToTemporary(const std::string& source, const std::
             error = writeFully(*fs_, out.handle, buffer.data(), got);
             if (error != 0) fail(error, action);
         }
+        if (attributes != nullptr) fs_->giveAttributes(out.handle, *attributes);
         error = fs_->flush(out.handle);
         if (error != 0) fail(error, action);
         error = out.close();
@@ -228,9 +235,18 @@ void WorkingFiles::remove(const std::string& path) {
 }
 
 void WorkingFiles::copy(const std::string& source, const std::string& destination) {
+    copyWith(source, destination, nullptr);
+}
+
+void WorkingFiles::copy(const std::string& source, const std::string& destination, const FileAttributes& attributes) {
+    copyWith(source, destination, &attributes);
+}
+
+void WorkingFiles::copyWith(const std::string& source, const std::string& destination,
+                            const FileAttributes* attributes) {
     const std::string action = "Não foi possível copiar " + source + " para " + destination;
     refuseIfLocked(source, action);
-    const std::string temporary = copyToTemporary(source, destination, action);
+    const std::string temporary = copyToTemporary(source, destination, action, attributes);
     const int error = fs_->moveReplacing(temporary, destination);
     if (error != 0) {
         (void)fs_->removeFile(temporary);
@@ -260,7 +276,8 @@ void WorkingFiles::moveAcrossFileSystems(const std::string& from, const std::str
     // the two names, and the move either happens whole or not at all.
     FileStatus existing;
     if (fs_->linkStatus(to, existing) == 0) fail(EEXIST, action);
-    const std::string temporary = copyToTemporary(from, to, action);
+    const FileAttributes kept = attributes(from);
+    const std::string temporary = copyToTemporary(from, to, action, &kept);
     int error = fs_->moveNoReplace(temporary, to);
     if (error != 0) {
         (void)fs_->removeFile(temporary);
@@ -283,6 +300,38 @@ void WorkingFiles::moveAcrossFileSystems(const std::string& from, const std::str
         fail(error, action);
     }
     flushFolder(parentFolder(from), action);
+}
+
+FileAttributes WorkingFiles::attributes(const std::string& path) {
+    const std::string action = "Não foi possível ler as permissões de " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    FileAttributes result;
+    const int error = fs_->readAttributes(in.handle, result);
+    if (error != 0) fail(error, action);
+    return result;
+}
+
+void WorkingFiles::giveAttributes(const std::string& path, const FileAttributes& attributes) {
+    const std::string action = "Não foi possível dar as permissões a " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    fs_->giveAttributes(in.handle, attributes);
+    int error = fs_->flush(in.handle);
+    if (error == 0) error = in.close();
+    if (error != 0) fail(error, action);
+}
+
+void WorkingFiles::makePrivate(const std::string& path) {
+    const std::string action = "Não foi possível restringir as permissões de " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    if (opened.links != 1 || (opened.mode & 077) == 0) return;
+    const int error = fs_->changeMode(in.handle, opened.mode & ~std::uint32_t{077});
+    if (error != 0) fail(error, action);
 }
 
 bool WorkingFiles::sameContents(const std::string& first, const std::string& second) {
@@ -333,7 +382,7 @@ void WorkingFiles::writeText(const std::string& path, const std::string& text) {
     const std::string action = "Não foi possível gravar " + path;
     std::string temporary;
     OpenHandle out(*fs_);
-    int error = createTemporary(path, 0644, temporary, out.handle);
+    int error = createTemporary(path, 0600, temporary, out.handle);
     if (error != 0) fail(error, action);
     error = writeFully(*fs_, out.handle, text.data(), text.size());
     if (error == 0) error = fs_->flush(out.handle);

@@ -33,11 +33,24 @@ public:
 
     // Copies the whole file, replacing `destination` at once when it exists.
     // Fails when the source, or its Jet lock file, is locked by another program.
+    // The copy is private: only the source's owner permission bits, and this
+    // process as its owner, so no one can read it who could not read the source.
     void copy(const std::string& source, const std::string& destination);
+    // The same, the copy given `attributes` before it takes its name.
+    void copy(const std::string& source, const std::string& destination, const FileAttributes& attributes);
 
     // Moves a file, across file systems too; never replaces an existing file.
     // Fails when the source, or its Jet lock file, is locked by another program.
+    // The file keeps its attributes, as far as this process may set them.
     void rename(const std::string& from, const std::string& to);
+
+    // The permission bits, owner, group and extended attributes of a file.
+    FileAttributes attributes(const std::string& path);
+    // Gives a file `attributes`, as far as this process may, and flushes them.
+    void giveAttributes(const std::string& path, const FileAttributes& attributes);
+    // Takes the group and other permission bits from a file that has no other
+    // name (through another name the same bits would change for that name too).
+    void makePrivate(const std::string& path);
 
     // Whether both paths hold files with the same bytes.
     bool sameContents(const std::string& first, const std::string& second);
@@ -60,8 +73,12 @@ private:
     void flushFolder(const std::string& folder, const std::string& action);
     // Writes a full copy of `source` under a fresh hidden name in the folder of
     // `destination` and returns that name; the copy is flushed and closed.
+    // `attributes` null: the copy is private; else it is given those.
     std::string copyToTemporary(const std::string& source, const std::string& destination,
-                                const std::string& action);
+                                const std::string& action, const FileAttributes* attributes);
+    void copyWith(const std::string& source, const std::string& destination, const FileAttributes* attributes);
+    // Opens a regular file for reading, refusing anything else without waiting on it.
+    void openRegular(const std::string& path, int& handle, FileStatus& opened, const std::string& action);
     int createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
                         int& handle);
     void moveAcrossFileSystems(const std::string& from, const std::string& to, const std::string& action);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "second_user.h"
 #include "temp_folder.h"
 
 namespace testing_support {
@@ -20,5 +21,9 @@ struct ProgramRun {
 // replaces HOME (and drops XDG_DATA_HOME) for the child.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments, const TempFolder& folder,
                       bool asNobody = false, const std::optional<std::string>& home = std::nullopt);
+
+// The same, the program run as `account` (its output files opened before).
+ProgramRun runProgramAs(const Account& account, const std::string& program, const std::vector<std::string>& arguments,
+                        const TempFolder& folder);
 
 }  // namespace testing_support

@@ -113,7 +113,14 @@ int FaultyFileSystem::handleStatus(int handle, FileStatus& out) {
     return real_.handleStatus(handle, out);
 }
 
-void FaultyFileSystem::takeOwnership(int handle, const FileStatus& original) { real_.takeOwnership(handle, original); }
+// Not gated: the files' bytes and names do not depend on these.
+int FaultyFileSystem::readAttributes(int handle, maintenance::FileAttributes& out) {
+    return real_.readAttributes(handle, out);
+}
+void FaultyFileSystem::giveAttributes(int handle, const maintenance::FileAttributes& attributes) {
+    real_.giveAttributes(handle, attributes);
+}
+int FaultyFileSystem::changeMode(int handle, std::uint32_t mode) { return real_.changeMode(handle, mode); }
 
 int FaultyFileSystem::flush(int handle) {
     // Logged, not carried out: no test can pull the power, and thousands of

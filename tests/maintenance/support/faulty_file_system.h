@@ -47,7 +47,9 @@ public:
     int read(int handle, std::span<char> buffer, std::size_t& count) override;
     int write(int handle, std::span<const char> data, std::size_t& count) override;
     int handleStatus(int handle, maintenance::FileStatus& out) override;
-    void takeOwnership(int handle, const maintenance::FileStatus& original) override;
+    int readAttributes(int handle, maintenance::FileAttributes& out) override;
+    void giveAttributes(int handle, const maintenance::FileAttributes& attributes) override;
+    int changeMode(int handle, std::uint32_t mode) override;
     int flush(int handle) override;
     int close(int handle) override;
     int lockedByOther(int handle, bool& locked) override;
