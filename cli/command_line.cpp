@@ -62,8 +62,16 @@ void CommandLine::printHelp(std::ostream& stream) const {
         }
     }
     stream << "\n"
-              "Estado de saída: 0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n"
-              "2 uso incorreto.\n";
+              "Estado de saída:\n"
+              "  compactar CAMINHO: 0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n"
+              "    2 uso incorreto.\n"
+              "  check: 0 nenhum dano encontrado, 1 danos encontrados, 2 uso incorreto,\n"
+              "    3 o arquivo não pode ser aberto ou não é um banco de dados.\n"
+              "  info, dump, compact: 0 concluído, 1 falhou ou foi feito só em parte (uma tabela\n"
+              "    ilegível, a compactação recusada), 2 uso incorreto, 3 o arquivo não pode ser\n"
+              "    aberto ou não é um banco de dados.\n"
+              "Os erros saem no erro padrão. Só arquivos comuns são abertos: uma pasta, um pipe,\n"
+              "um dispositivo ou um socket é recusado logo, com o estado 3.\n";
 }
 
 }  // namespace cli

@@ -11,7 +11,8 @@ namespace testing_support {
 namespace {
 
 ProgramRun runWith(const std::string& program, const std::vector<std::string>& arguments, const TempFolder& folder,
-                   const std::optional<Account>& account, const std::optional<std::string>& home) {
+                   const std::optional<Account>& account, const std::optional<std::string>& home,
+                   unsigned boundSeconds = 0) {
     const std::string outPath = folder / "saida.txt";
     const std::string errPath = folder / "erros.txt";
     const pid_t pid = ::fork();
@@ -20,6 +21,7 @@ ProgramRun runWith(const std::string& program, const std::vector<std::string>& a
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(120);
         if (account && !becomeUser(*account)) ::_exit(121);
+        if (boundSeconds > 0) ::alarm(boundSeconds);  // outlives the exec
         if (home) {
             ::setenv("HOME", home->c_str(), 1);
             ::unsetenv("XDG_DATA_HOME");
@@ -50,6 +52,11 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     std::optional<Account> nobody;
     if (asNobody && ::geteuid() == 0) nobody = Account{65534, 65534};
     return runWith(program, arguments, folder, nobody, home);
+}
+
+ProgramRun runProgramWithin(unsigned seconds, const std::string& program, const std::vector<std::string>& arguments,
+                            const TempFolder& folder) {
+    return runWith(program, arguments, folder, std::nullopt, std::nullopt, seconds);
 }
 
 ProgramRun runProgramAs(const Account& account, const std::string& program, const std::vector<std::string>& arguments,
