@@ -9,6 +9,25 @@
 #include "procedure_texts.h"
 
 namespace maintenance {
+namespace {
+
+// The engine works on the set-aside scratch file, but the user knows the
+// database by its own path: an engine error names that path instead.
+template <typename Call>
+void namingDatabase(const std::string& scratchPath, const std::string& databasePath, Call&& call) {
+    try {
+        call();
+    } catch (const EngineError& e) {
+        std::string description = e.description();
+        for (std::size_t at = description.find(scratchPath); at != std::string::npos && !scratchPath.empty();
+             at = description.find(scratchPath, at + databasePath.size())) {
+            description.replace(at, scratchPath.size(), databasePath);
+        }
+        throw EngineError(e.number(), description);
+    }
+}
+
+}  // namespace
 
 ProcedureRun::ProcedureRun(StatusSink& sink, WorkingFiles& files, const std::function<std::string()>& programFolder,
                            EngineAccess engine)
@@ -105,7 +124,7 @@ void ProcedureRun::execute() {
     // Repair.
     progress([&] { return texts::repairing(scratch.setAside()); });
     register_.clearNumber();
-    unit([&] { engine_().repair(scratch.setAside()); });
+    unit([&] { namingDatabase(scratch.setAside(), source_, [&] { engine_().repair(scratch.setAside()); }); });
     if (check([&] { return register_.number() != 0; })) {
         const std::int32_t number = register_.number();
         const std::string description = register_.description();
@@ -118,7 +137,8 @@ void ProcedureRun::execute() {
     progress([&] { return texts::compacting(scratch.setAside()); });
     unit([&] {
         const PrivateFileCreation privately;
-        engine_().compact(scratch.setAside(), scratch.compacted());
+        namingDatabase(scratch.setAside(), source_,
+                       [&] { engine_().compact(scratch.setAside(), scratch.compacted()); });
     });
     if (check([&] { return !files_.isPresent(scratch.compacted()); })) {
         message([&] { return texts::notCompacted(); });

@@ -79,7 +79,7 @@ TEST_F(CompactarTest, RunsTheWholeProcedureOnARealFile) {
     };
     if (engineError) {
         std::string description = engineError->what();
-        description.replace(description.find("SCRATCH2"), 8, bin + "/compac02.mdb");
+        description.replace(description.find("SCRATCH2"), 8, database);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(lines(run.out), (std::vector<std::string>{
                                       "Erro ao Reparar Banco de dados : " + std::to_string(engineError->number()) +

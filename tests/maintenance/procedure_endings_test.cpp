@@ -132,6 +132,19 @@ TEST_F(ProcedureEndingsTest, Step16FailedRepairShowsTheEngineErrorAndRestoresThe
     EXPECT_EQ(setup.engine().calls, Events{"repair " + setup.scratch(2) + " #1"});
 }
 
+TEST_F(ProcedureEndingsTest, Step16EngineErrorsNameTheUsersDatabaseNotTheScratchFile) {
+    setup.engine().repair = EngineScript::Repair::ThrowEngineError;
+    setup.engine().errorNumber = 3343;
+    setup.engine().errorDescription = "Formato de banco de dados não reconhecido '" + setup.scratch(2) + "'. Ou '" +
+                                      setup.scratch(2) + "'";
+    const auto sink = setup.run();
+    EXPECT_EQ(sink.messages().front(), "Erro ao Reparar Banco de dados : 3343 - Formato de banco de dados não "
+                                       "reconhecido '" +
+                                           setup.database() + "'. Ou '" + setup.database() +
+                                           "' . Voltando o Backup");
+    EXPECT_EQ(database(), setup.original());
+}
+
 TEST_F(ProcedureEndingsTest, Step16ErrorNumbersKeepTheirSignAndOtherFailuresGetTheirOwn) {
     setup.engine().repair = EngineScript::Repair::ThrowEngineError;
     setup.engine().errorNumber = 3049;
