@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "interruption_guard.h"
 #include "path_parts.h"
 #include "pending_restore.h"
 #include "private_file_creation.h"
@@ -87,6 +88,8 @@ void ProcedureRun::execute() {
         return fail();
     }
     if (!clearScratchFiles()) return fail();
+    // Until the set-aside, an interrupted run simply stops: the database has not moved.
+    if (interrupted()) return fail();
 
     // Backup.
     const ScratchSet& scratch = *scratch_;
@@ -97,6 +100,7 @@ void ProcedureRun::execute() {
         message([&] { return texts::backupNotCreated(); });
         return fail();
     }
+    if (interrupted()) return fail();
 
     // Set-aside. From here until the database is back at its path, the backup
     // may be its only whole copy: the note keeps later runs from clearing it,
@@ -120,6 +124,11 @@ void ProcedureRun::execute() {
         if (check([&] { return !files_.isPresent(source_); })) restoreBackup();
         return fail();
     }
+    // From here until the reinstatement an interruption puts the backup back.
+    if (interrupted()) {
+        restoreBackup();
+        return fail();
+    }
 
     // Repair.
     progress([&] { return texts::repairing(scratch.setAside()); });
@@ -129,6 +138,10 @@ void ProcedureRun::execute() {
         const std::int32_t number = register_.number();
         const std::string description = register_.description();
         message([&] { return texts::repairFailed(number, description); });
+        restoreBackup();
+        return fail();
+    }
+    if (interrupted()) {
         restoreBackup();
         return fail();
     }
@@ -145,6 +158,11 @@ void ProcedureRun::execute() {
         restoreBackup();
         return fail();
     }
+    // The last look: once the compacted file is on its way back, the run ends as it would.
+    if (interrupted()) {
+        restoreBackup();
+        return fail();
+    }
 
     // Reinstatement.
     progress([&] { return texts::reinstating(); });
@@ -157,6 +175,14 @@ void ProcedureRun::execute() {
     // Given only at its path, where the database's folder shields it again.
     if (original_) unit([&] { files_.giveAttributes(source_, *original_); });
     succeed();
+}
+
+bool ProcedureRun::interrupted() {
+    const int signal = InterruptionGuard::caught();
+    if (signal == 0) return false;
+    interruptedBy_ = signal;
+    message([&] { return texts::interrupted(signalName(signal)); });
+    return true;
 }
 
 bool ProcedureRun::sourceIsScratchFile() {

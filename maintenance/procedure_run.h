@@ -25,6 +25,9 @@ public:
 
     void execute();
 
+    // The signal that stopped this run short, or 0.
+    int interruptedBy() const { return interruptedBy_; }
+
 private:
     template <typename Action>
     bool unit(Action&& action) noexcept;
@@ -36,6 +39,8 @@ private:
     bool clearScratchFiles();
     bool sourceIsScratchFile();
     void restoreBackup();
+    // Whether a signal asks the run to stop; says so when it does.
+    bool interrupted();
     void settlePendingRestore();
     void succeed();
     void fail();
@@ -53,6 +58,7 @@ private:
     // whatever file is put at its path.
     std::optional<FileAttributes> original_;
     bool noteWritten_ = false;
+    int interruptedBy_ = 0;
 };
 
 }  // namespace maintenance

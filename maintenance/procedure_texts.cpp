@@ -79,4 +79,8 @@ std::string restoreFailed(const std::string& source, const std::string& backup) 
            backup + ".";
 }
 
+std::string interrupted(const std::string& signalName) {
+    return "O Processo Foi Interrompido (sinal " + signalName + ").";
+}
+
 }  // namespace maintenance::texts

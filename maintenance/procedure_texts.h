@@ -31,5 +31,6 @@ std::string backupHoldsDatabase(const std::string& backup, const std::string& so
 std::string backupMayHoldDatabase(const std::string& backup, const std::string& note);
 std::string noteNotWritten(const std::string& note);
 std::string restoreFailed(const std::string& source, const std::string& backup);
+std::string interrupted(const std::string& signalName);
 
 }  // namespace maintenance::texts
