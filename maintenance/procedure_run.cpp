@@ -69,6 +69,7 @@ void ProcedureRun::execute() {
         folder_ = programFolder_();
         scratch_.emplace(folder_);
     });
+    putBackPendingDatabase();
     if (check([&] { return !files_.isPresent(source_); })) {
         message([&] { return texts::sourceMissing(source_); });
         return fail();
@@ -108,7 +109,7 @@ void ProcedureRun::execute() {
     progress([&] { return texts::settingAside(scratch.setAside()); });
     noteWritten_ = true;
     if (check([&] {
-            PendingRestore(files_, scratch).record(source_);
+            PendingRestore(files_, scratch).record(source_, original_);
             return false;
         })) {
         message([&] { return texts::noteNotWritten(scratch.pendingRestoreNote()); });
@@ -166,14 +167,19 @@ void ProcedureRun::execute() {
 
     // Reinstatement.
     progress([&] { return texts::reinstating(); });
-    unit([&] { files_.rename(scratch.compacted(), source_); });
+    // Given its attributes beside the database, where the database's folder shields it.
+    unit([&] {
+        if (original_) {
+            files_.rename(scratch.compacted(), source_, *original_);
+        } else {
+            files_.rename(scratch.compacted(), source_);
+        }
+    });
     if (check([&] { return !files_.isPresent(source_); })) {
         message([&] { return texts::notReinstated(scratch.compacted()); });
         restoreBackup();
         return fail();
     }
-    // Given only at its path, where the database's folder shields it again.
-    if (original_) unit([&] { files_.giveAttributes(source_, *original_); });
     succeed();
 }
 
@@ -251,8 +257,41 @@ void ProcedureRun::restoreBackup() {
     // back is named with the backup that still holds it.
     if (check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); })) {
         message([&] { return texts::restoreFailed(source_, scratch.backup()); });
-        unit([&] { PendingRestore(files_, scratch).record(source_); });
+        unit([&] { PendingRestore(files_, scratch).record(source_, original_); });
     }
+}
+
+void ProcedureRun::putBackPendingDatabase() {
+    // A run that was killed (SIGKILL, a power cut) while its database was away
+    // left the note: the backup goes back before anything looks at the paths,
+    // so that the database is where the user expects it, whichever one this run
+    // is for. When it cannot go back, the clearing phase says what to do.
+    if (!scratch_ || folder_.empty()) return;
+    const ScratchSet& scratch = *scratch_;
+    std::optional<std::string> pending;
+    std::optional<FileAttributes> attributes;
+    if (!unit([&] {
+            pending = PendingRestore(files_, scratch).waiting();
+            // Whatever the user has put at the path since stays there.
+            if (pending && !files_.isVacant(*pending)) pending.reset();
+            if (pending) attributes = PendingRestore(files_, scratch).recordedAttributes();
+        }) ||
+        !pending) {
+        return;
+    }
+    const std::string database = *pending;
+    unit([&] {
+        if (attributes) {
+            files_.copy(scratch.backup(), database, *attributes);
+        } else {
+            files_.copy(scratch.backup(), database);
+        }
+    });
+    if (check([&] { return !files_.isPresent(database) || !files_.sameContents(scratch.backup(), database); })) return;
+    message([&] { return texts::backupPutBack(scratch.backup(), database); });
+    unit([&] { (void)PendingRestore(files_, scratch).outstanding(); });  // settled now
+    // What the killed run was moving in beside the database under a hidden name.
+    unit([&] { files_.removePartialCopies(parentFolder(database), lastElement(database)); });
 }
 
 void ProcedureRun::settlePendingRestore() {

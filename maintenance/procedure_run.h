@@ -39,6 +39,7 @@ private:
     bool clearScratchFiles();
     bool sourceIsScratchFile();
     void restoreBackup();
+    void putBackPendingDatabase();
     // Whether a signal asks the run to stop; says so when it does.
     bool interrupted();
     void settlePendingRestore();

@@ -83,4 +83,9 @@ std::string interrupted(const std::string& signalName) {
     return "O Processo Foi Interrompido (sinal " + signalName + ").";
 }
 
+std::string backupPutBack(const std::string& backup, const std::string& source) {
+    return "Um processo anterior foi interrompido com o banco de dados fora do seu lugar: o Arquivo de Segurança " +
+           backup + " foi copiado de volta para " + source + ".";
+}
+
 }  // namespace maintenance::texts

@@ -32,5 +32,6 @@ std::string backupMayHoldDatabase(const std::string& backup, const std::string& 
 std::string noteNotWritten(const std::string& note);
 std::string restoreFailed(const std::string& source, const std::string& backup);
 std::string interrupted(const std::string& signalName);
+std::string backupPutBack(const std::string& backup, const std::string& source);
 
 }  // namespace maintenance::texts

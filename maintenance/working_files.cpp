@@ -74,6 +74,15 @@ WorkingFiles::WorkingFiles(std::shared_ptr<FileSystem> fileSystem) : fs_(std::mo
 
 bool WorkingFiles::isPresent(const std::string& path) { return !filesMatching(path).empty(); }
 
+bool WorkingFiles::isVacant(const std::string& path) {
+    if (path.find('\0') != std::string::npos) fail(EINVAL, "Não foi possível procurar " + path);
+    FileStatus st;
+    const int error = fs_->linkStatus(path, st);
+    if (error == ENOENT) return true;
+    if (error != 0) fail(error, "Não foi possível procurar " + path);
+    return false;
+}
+
 std::vector<std::string> WorkingFiles::filesMatching(const std::string& path) {
     const std::string action = "Não foi possível procurar " + path;
     if (path.find('\0') != std::string::npos) fail(EINVAL, action);
@@ -141,11 +150,15 @@ void WorkingFiles::flushFolder(const std::string& folder, const std::string& act
     if (error != 0 && error != EINVAL) fail(error, action);
 }
 
+std::string WorkingFiles::temporaryStem(const std::string& destination) {
+    return joinPath(parentFolder(destination),
+                    "." + lastElement(destination) + ".parcial-" + std::to_string(::getpid()) + "-");
+}
+
 int WorkingFiles::createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
                                   int& handle) {
     // Hidden, so neither the existence test nor a wildcard ever finds it.
-    const std::string stem = joinPath(parentFolder(destination), "." + lastElement(destination) + ".parcial-" +
-                                                                     std::to_string(::getpid()) + "-");
+    const std::string stem = temporaryStem(destination);
     int error = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
         temporary = stem + std::to_string(++temporaryCounter_);
@@ -267,6 +280,50 @@ void WorkingFiles::rename(const std::string& from, const std::string& to) {
         return;
     }
     if (error != 0) fail(error, action);
+    flushFolder(parentFolder(to), action);
+    if (parentFolder(from) != parentFolder(to)) flushFolder(parentFolder(from), action);
+}
+
+void WorkingFiles::rename(const std::string& from, const std::string& to, const FileAttributes& attributes) {
+    const std::string action = "Não foi possível mover " + from + " para " + to;
+    FileStatus st;
+    int error = fs_->linkStatus(from, st);
+    if (error != 0) fail(error, action);
+    FileStatus existing;
+    if (fs_->linkStatus(to, existing) == 0) fail(EEXIST, action);
+    refuseIfLocked(from, action);
+    // Hidden, like a partial copy, so that a crash leaves nothing at a name anyone looks at.
+    std::string temporary;
+    error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
+        temporary = temporaryStem(to) + std::to_string(++temporaryCounter_);
+        error = fs_->moveNoReplace(from, temporary);
+    }
+    if (error == EXDEV) {
+        const std::string copied = copyToTemporary(from, to, action, &attributes);
+        error = fs_->moveNoReplace(copied, to);
+        if (error != 0) {
+            (void)fs_->removeFile(copied);
+            fail(error, action);
+        }
+        flushFolder(parentFolder(to), action);
+        error = fs_->removeFile(from);
+        if (error != 0) {
+            (void)fs_->removeFile(to);
+            fail(error, action);
+        }
+        flushFolder(parentFolder(from), action);
+        return;
+    }
+    if (error != 0) fail(error, action);
+    try {
+        giveAttributes(temporary, attributes);
+        error = fs_->moveNoReplace(temporary, to);
+        if (error != 0) fail(error, action);
+    } catch (...) {
+        (void)fs_->moveNoReplace(temporary, from);  // back where it was found
+        throw;
+    }
     flushFolder(parentFolder(to), action);
     if (parentFolder(from) != parentFolder(to)) flushFolder(parentFolder(from), action);
 }

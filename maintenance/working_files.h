@@ -24,6 +24,10 @@ public:
     // all (no permission on a folder, a name too long, an embedded NUL).
     bool isPresent(const std::string& path);
 
+    // Whether nothing at all, of any kind, is at `path` (links not followed).
+    // Throws FileError when that cannot be told.
+    bool isVacant(const std::string& path);
+
     // The ordinary files that `path` names, as the existence test finds them.
     std::vector<std::string> filesMatching(const std::string& path);
 
@@ -43,6 +47,10 @@ public:
     // Fails when the source, or its Jet lock file, is locked by another program.
     // The file keeps its attributes, as far as this process may set them.
     void rename(const std::string& from, const std::string& to);
+    // The same, the file given `attributes` under a hidden name beside `to`
+    // before it takes its name there, so that it never shows at `to` without
+    // them, nor with them anywhere else.
+    void rename(const std::string& from, const std::string& to, const FileAttributes& attributes);
 
     // The permission bits, owner, group and extended attributes of a file.
     FileAttributes attributes(const std::string& path);
@@ -79,6 +87,7 @@ private:
     void copyWith(const std::string& source, const std::string& destination, const FileAttributes* attributes);
     // Opens a regular file for reading, refusing anything else without waiting on it.
     void openRegular(const std::string& path, int& handle, FileStatus& opened, const std::string& action);
+    static std::string temporaryStem(const std::string& destination);
     int createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
                         int& handle);
     void moveAcrossFileSystems(const std::string& from, const std::string& to, const std::string& action);
