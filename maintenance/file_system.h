@@ -78,6 +78,9 @@ public:
     // record lock, classic or open-file-description, anywhere in the file.
     virtual int lockedByOther(int handle, bool& locked) = 0;
 
+    // The bytes this process may still write on the file system that holds `folder`.
+    virtual int freeSpace(const std::string& folder, std::uint64_t& bytes) = 0;
+
     virtual int removeFile(const std::string& path) = 0;
     // Moves within one file system; EEXIST when `to` exists, EXDEV across file systems.
     virtual int moveNoReplace(const std::string& from, const std::string& to) = 0;

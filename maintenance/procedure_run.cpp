@@ -91,6 +91,7 @@ void ProcedureRun::execute() {
     if (!clearScratchFiles()) return fail();
     // Until the set-aside, an interrupted run simply stops: the database has not moved.
     if (interrupted()) return fail();
+    if (!roomForTheRun()) return fail();
 
     // Backup.
     const ScratchSet& scratch = *scratch_;
@@ -181,6 +182,37 @@ void ProcedureRun::execute() {
         return fail();
     }
     succeed();
+}
+
+bool ProcedureRun::roomForTheRun() {
+    struct Need {
+        std::string folder;
+        std::uint64_t bytes = 0;
+        std::uint64_t available = 0;
+    };
+    std::optional<Need> lacking;
+    // Free space that cannot be told is no reason to stop: every step is still
+    // checked, and a full disk then fails the step that meets it.
+    unit([&] {
+        const std::uint64_t size = files_.sizeOf(source_);
+        const std::string databaseFolder = parentFolder(source_);
+        const bool crossing = !files_.sameFileSystem(folder_, databaseFolder);
+        // The backup and the compacted file (never larger than the database); the
+        // set-aside database too when its move is a copy, and then the compacted
+        // file's copy back beside the database.
+        std::vector<Need> needs{{folder_, size * (crossing ? 3 : 2)}};
+        if (crossing) needs.push_back({databaseFolder, size});
+        for (Need& need : needs) {
+            need.available = files_.freeSpace(need.folder);
+            if (need.available < need.bytes) {
+                lacking = need;
+                return;
+            }
+        }
+    });
+    if (!lacking) return true;
+    message([&] { return texts::notEnoughSpace(lacking->folder, lacking->bytes, lacking->available); });
+    return false;
 }
 
 bool ProcedureRun::interrupted() {

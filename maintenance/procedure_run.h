@@ -40,6 +40,9 @@ private:
     bool sourceIsScratchFile();
     void restoreBackup();
     void putBackPendingDatabase();
+    // Whether the file systems have room for every file the run will make; says
+    // which folder lacks it when not.
+    bool roomForTheRun();
     // Whether a signal asks the run to stop; says so when it does.
     bool interrupted();
     void settlePendingRestore();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -228,6 +229,15 @@ int SystemFileSystem::lockedByOther(int handle, bool& locked) {
         if (::fcntl(handle, F_GETLK, &probe) != 0) return errno;
     }
     locked = probe.l_type != F_UNLCK;
+    return 0;
+}
+
+int SystemFileSystem::freeSpace(const std::string& folder, std::uint64_t& bytes) {
+    if (unusable(folder)) return EINVAL;
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return errno;
+    // What an ordinary user may use: root's reserve is not counted on.
+    bytes = static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
     return 0;
 }
 

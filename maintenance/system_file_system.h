@@ -27,6 +27,7 @@ public:
     int flush(int handle) override;
     int close(int handle) override;
     int lockedByOther(int handle, bool& locked) override;
+    int freeSpace(const std::string& folder, std::uint64_t& bytes) override;
     int removeFile(const std::string& path) override;
     int moveNoReplace(const std::string& from, const std::string& to) override;
     int moveReplacing(const std::string& from, const std::string& to) override;

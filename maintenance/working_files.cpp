@@ -74,6 +74,30 @@ WorkingFiles::WorkingFiles(std::shared_ptr<FileSystem> fileSystem) : fs_(std::mo
 
 bool WorkingFiles::isPresent(const std::string& path) { return !filesMatching(path).empty(); }
 
+std::uint64_t WorkingFiles::freeSpace(const std::string& folder) {
+    std::uint64_t bytes = 0;
+    const int error = fs_->freeSpace(folder, bytes);
+    if (error != 0) fail(error, "Não foi possível ver o espaço livre em " + folder);
+    return bytes;
+}
+
+bool WorkingFiles::sameFileSystem(const std::string& first, const std::string& second) {
+    const std::string action = "Não foi possível procurar " + first + " e " + second;
+    FileStatus sa;
+    FileStatus sb;
+    int error = fs_->status(first, sa);
+    if (error == 0) error = fs_->status(second, sb);
+    if (error != 0) fail(error, action);
+    return sa.device == sb.device;
+}
+
+std::uint64_t WorkingFiles::sizeOf(const std::string& path) {
+    FileStatus st;
+    const int error = fs_->status(path, st);
+    if (error != 0) fail(error, "Não foi possível procurar " + path);
+    return st.size;
+}
+
 bool WorkingFiles::isVacant(const std::string& path) {
     if (path.find('\0') != std::string::npos) fail(EINVAL, "Não foi possível procurar " + path);
     FileStatus st;

@@ -28,6 +28,13 @@ public:
     // Throws FileError when that cannot be told.
     bool isVacant(const std::string& path);
 
+    // The bytes that may still be written in `folder`'s file system.
+    std::uint64_t freeSpace(const std::string& folder);
+    // Whether both paths lie on the same file system (both must exist).
+    bool sameFileSystem(const std::string& first, const std::string& second);
+    // The size of a file, links followed.
+    std::uint64_t sizeOf(const std::string& path);
+
     // The ordinary files that `path` names, as the existence test finds them.
     std::vector<std::string> filesMatching(const std::string& path);
 

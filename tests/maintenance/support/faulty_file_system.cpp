@@ -23,6 +23,7 @@ const char* FaultyFileSystem::name(Call call) {
     case Call::RemoveFile: return "removeFile";
     case Call::MoveNoReplace: return "moveNoReplace";
     case Call::MoveReplacing: return "moveReplacing";
+    case Call::FreeSpace: return "freeSpace";
     }
     return "?";
 }
@@ -111,6 +112,16 @@ int FaultyFileSystem::write(int handle, std::span<const char> data, std::size_t&
 int FaultyFileSystem::handleStatus(int handle, FileStatus& out) {
     if (const int e = gate(Call::HandleStatus, pathOf(handle))) return e;
     return real_.handleStatus(handle, out);
+}
+
+int FaultyFileSystem::freeSpace(const std::string& folder, std::uint64_t& bytes) {
+    if (const int e = gate(Call::FreeSpace, folder)) return e;
+    const auto reported = freeSpace_.find(folder);
+    if (reported != freeSpace_.end()) {
+        bytes = reported->second;
+        return 0;
+    }
+    return real_.freeSpace(folder, bytes);
 }
 
 // Not gated: the files' bytes and names do not depend on these.
