@@ -278,19 +278,28 @@ bool ProcedureRun::clearScratchFiles() {
 void ProcedureRun::restoreBackup() {
     const ScratchSet& scratch = *scratch_;
     progress([&] { return texts::restoringBackup(); });
-    unit([&] {
-        if (original_) {
-            files_.copy(scratch.backup(), source_, *original_);
-        } else {
-            files_.copy(scratch.backup(), source_);
-        }
-    });
-    // The restore is checked like every other step: a database that did not come
-    // back is named with the backup that still holds it.
-    if (check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); })) {
-        message([&] { return texts::restoreFailed(source_, scratch.backup()); });
-        unit([&] { PendingRestore(files_, scratch).record(source_, original_); });
+    const auto putBack = [&] {
+        unit([&] {
+            if (original_) {
+                files_.copy(scratch.backup(), source_, *original_);
+            } else {
+                files_.copy(scratch.backup(), source_);
+            }
+        });
+        // The restore is checked like every other step.
+        return !check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); });
+    };
+    if (putBack()) return;
+    // The room the run took itself, the compacted file, is not needed any more;
+    // without it a restore that met a full disk may fit.
+    bool madeRoom = false;
+    if (check([&] { return files_.isPresent(scratch.compacted()); })) {
+        madeRoom = unit([&] { files_.remove(scratch.compacted()); });
     }
+    if (madeRoom && putBack()) return;
+    // A database that did not come back is named with the backup that still holds it.
+    message([&] { return texts::restoreFailed(source_, scratch.backup()); });
+    unit([&] { PendingRestore(files_, scratch).record(source_, original_); });
 }
 
 void ProcedureRun::putBackPendingDatabase() {

@@ -194,6 +194,26 @@ TEST_F(ProcedureEndingsTest, Step22CompactedFileThatCannotBeMovedBackRestoresThe
     EXPECT_EQ(database(), setup.original());
 }
 
+TEST_F(ProcedureEndingsTest, ARestoreThatMeetsAFullDiskRemovesTheCompactedFileAndTriesAgain) {
+    int restoreAttempts = 0;
+    setup.fileSystem().setRule([&](long, Call call, const std::string& path) {
+        if (call == Call::MoveNoReplace && path == setup.scratch(3)) return EACCES;
+        // The first restore finds no room while the compacted file takes it.
+        if (call == Call::CreateNew && path.find("/.loja.mdb.parcial-") != std::string::npos) {
+            return ++restoreAttempts == 1 ? ENOSPC : 0;
+        }
+        return 0;
+    });
+    const auto sink = setup.run();
+    EXPECT_EQ(sink.events(), untilReinstatement() +
+                                 message("Erro No Processo. O arquivo " + f() +
+                                         "/compac03.mdb Não Pode Ser Renoemado. . Voltando o Backup.") +
+                                 status("Voltando Backup") + kFail);
+    EXPECT_EQ(restoreAttempts, 2);
+    EXPECT_EQ(setup.programFiles(), (Events{"compac01.mdb", "compac02.mdb"}));
+    EXPECT_EQ(database(), setup.original());
+}
+
 TEST_F(ProcedureEndingsTest, Step23SuccessReplacesTheDatabaseAndEndsTheProgram) {
     leaveOldScratchFiles();
     const auto sink = setup.run();
