@@ -202,6 +202,42 @@ TEST_F(FileOperationsTest, ACopyGivenAttributesTakesTheirModeAndExtendedAttribut
     }
 }
 
+// A POSIX access ACL in the kernel's own encoding: the owner, a named user
+// (uid 12345) who may read, the owning group, the mask and the others.
+std::string accessAclGrantingReadTo12345() {
+    std::string value;
+    const auto put16 = [&](unsigned v) { value += static_cast<char>(v & 0xff), value += static_cast<char>(v >> 8); };
+    const auto put32 = [&](unsigned v) { put16(v & 0xffff), put16(v >> 16); };
+    const auto entry = [&](unsigned tag, unsigned permissions, unsigned id) { put16(tag), put16(permissions), put32(id); };
+    put32(2);                         // version
+    entry(0x01, 6, 0xffffffff);       // owner: rw
+    entry(0x02, 4, 12345);            // user 12345: r
+    entry(0x04, 4, 0xffffffff);       // owning group: r
+    entry(0x10, 4, 0xffffffff);       // mask: r
+    entry(0x20, 0, 0xffffffff);       // others: nothing
+    return value;
+}
+
+TEST_F(FileOperationsTest, ACopyGivenAttributesCarriesTheAccessAcl) {
+    writeFile(folder / "a.mdb", "banco");
+    const std::string acl = accessAclGrantingReadTo12345();
+    if (::setxattr((folder / "a.mdb").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+        GTEST_SKIP() << "this file system keeps no ACLs";
+    }
+    const maintenance::FileAttributes original = files.attributes(folder / "a.mdb");
+    EXPECT_EQ(original.mode & 0777, 0640u);  // the mask shows as the group bits
+    files.copy(folder / "a.mdb", folder / "c.mdb");
+    char value[256];
+    EXPECT_LT(::getxattr((folder / "c.mdb").c_str(), "system.posix_acl_access", value, sizeof value), 0);
+    files.copy(folder / "c.mdb", folder / "b.mdb", original);
+    const ssize_t size = ::getxattr((folder / "b.mdb").c_str(), "system.posix_acl_access", value, sizeof value);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(std::string(value, static_cast<std::size_t>(size)), acl);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
 TEST_F(FileOperationsTest, MakingPrivateTakesGroupAndOtherBitsOnlyFromAFileWithOneName) {
     writeFile(folder / "a.mdb", "banco");
     writeFile(folder / "b.mdb", "banco");
