@@ -2,8 +2,10 @@
 
 #include <iostream>
 
+#include "exit_status.h"
 #include "jet/check/checker.h"
 #include "jet/format/jet_error.h"
+#include "readable_database.h"
 
 namespace cli {
 
@@ -16,18 +18,20 @@ int runCheck(int argc, char** argv) {
 int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
         err << "uso: compactar check ARQUIVO\n";
-        return 2;
+        return kExitUsage;
     }
     const std::string& path = args[0];
+    if (!readableDatabase(path, err)) return kExitUnreadable;
     jet::CheckReport report;
     try {
         report = jet::checkDatabase(path);
     } catch (const jet::JetError& e) {
-        err << "compactar: " << e.what() << "\n";
-        return 2;
+        // No report at all: the file could not be read as a database.
+        reportFailure(path, e, err);
+        return kExitUnreadable;
     } catch (const std::exception& e) {
         err << "compactar: não foi possível verificar " << path << ": " << e.what() << "\n";
-        return 2;
+        return kExitFailure;
     }
     for (const jet::Finding& f : report.findings) out << f.describe() << "  {" << f.code << "}\n";
     out << "Verificadas " << report.tablesChecked << " tabelas, " << report.rowsChecked << " linhas e "
@@ -39,10 +43,10 @@ int runCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << "; não verificados: " << report.count(jet::FindingClass::Unverified) << ".\n";
     if (damage > 0) {
         out << "O banco de dados está danificado.\n";
-        return 1;
+        return kExitFailure;
     }
     out << "Nenhum dano encontrado.\n";
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace cli

@@ -49,8 +49,9 @@ void CommandLine::printHelp(std::ostream& stream) const {
               "compacta-o em compac03.mdb e o move de volta para CAMINHO. Em qualquer falha a\n"
               "cópia de segurança volta para CAMINHO.\n"
               "\n"
-              "A pasta do programa é a pasta deste executável; quando ela não pode ser escrita,\n"
-              "é $XDG_DATA_HOME/compactador (ou ~/.local/share/compactador).\n"
+              "A pasta do programa é a pasta deste executável; quando ela não pode ser escrita\n"
+              "ou é a de um programa instalado (em /usr, /opt, /bin, /sbin, ou de outro\n"
+              "usuário), é $XDG_DATA_HOME/compactador (ou ~/.local/share/compactador).\n"
               "\n"
               "O andamento sai em linhas no erro padrão; as mensagens, na saída padrão. Nada é\n"
               "perguntado. Use -- antes de um CAMINHO que comece com - ou tenha o nome de um\n"
@@ -62,8 +63,18 @@ void CommandLine::printHelp(std::ostream& stream) const {
         }
     }
     stream << "\n"
-              "Estado de saída: 0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n"
-              "2 uso incorreto.\n";
+              "Estado de saída:\n"
+              "  compactar CAMINHO: 0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n"
+              "    2 uso incorreto, 128 mais o número do sinal (130 para Ctrl-C) quando SIGINT,\n"
+              "    SIGTERM, SIGHUP ou SIGQUIT interrompeu o processo; se o banco de dados já\n"
+              "    estava fora do seu lugar, a cópia de segurança voltou para CAMINHO antes.\n"
+              "  check: 0 nenhum dano encontrado, 1 danos encontrados, 2 uso incorreto,\n"
+              "    3 o arquivo não pode ser aberto ou não é um banco de dados.\n"
+              "  info, dump, compact: 0 concluído, 1 falhou ou foi feito só em parte (uma tabela\n"
+              "    ilegível, a compactação recusada), 2 uso incorreto, 3 o arquivo não pode ser\n"
+              "    aberto ou não é um banco de dados.\n"
+              "Os erros saem no erro padrão. Só arquivos comuns são abertos: uma pasta, um pipe,\n"
+              "um dispositivo ou um socket é recusado logo, com o estado 3.\n";
 }
 
 }  // namespace cli

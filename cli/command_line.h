@@ -5,14 +5,10 @@
 #include <span>
 #include <string>
 
+#include "exit_status.h"
 #include "subcommand.h"
 
 namespace cli {
-
-// Exit statuses of compactar.
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // Reads compactar's command line: `--help`, a registered subcommand, or the
 // path of one database to repair and compact (after `--` when it starts with a

@@ -8,16 +8,14 @@
 
 #include <unistd.h>
 
+#include "exit_status.h"
 #include "jet/compact/compactor.h"
 #include "jet/format/jet_error.h"
+#include "readable_database.h"
 
 namespace cli {
 
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 std::string megabytes(std::uint64_t bytes) {
     std::ostringstream s;
@@ -32,6 +30,7 @@ int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << "uso: compactar compact ORIGEM DESTINO\n";
         return kExitUsage;
     }
+    if (!readableDatabase(args[0], err)) return kExitUnreadable;
     jet::CompactOptions options;
     std::string lastLine;
     if (showProgress) {
@@ -55,11 +54,13 @@ int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ost
     } catch (const jet::JetError& e) {
         if (!lastLine.empty()) err << '\n';
         err << "compactar: " << e.what() << '\n';
-        return kExitFailed;
+        // The source was found readable before: a failed read or write now is the
+        // compaction's failure (a full disk, say), not an unreadable source.
+        return e.kind() == jet::ErrorKind::Io ? kExitFailure : exitStatusOf(e);
     } catch (const std::exception& e) {
         if (!lastLine.empty()) err << '\n';
         err << "compactar: falha ao compactar: " << e.what() << '\n';
-        return kExitFailed;
+        return kExitFailure;
     }
     if (!lastLine.empty()) err << '\r' << std::string(lastLine.size(), ' ') << '\r' << std::flush;
     const double seconds =
@@ -71,7 +72,7 @@ int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ost
         << "Páginas recuperadas: " << reclaimed << '\n'
         << "Tabelas: " << result.tables << ", linhas: " << result.rows << '\n'
         << "Tempo: " << std::fixed << std::setprecision(2) << seconds << " s\n";
-    return kExitDone;
+    return kExitSuccess;
 }
 
 int runCompact(int argc, char** argv) {

@@ -8,7 +8,8 @@ namespace cli {
 
 // `compactar compact ORIGEM DESTINO`: the engine's compaction alone, with a
 // progress line on a terminal and a summary (sizes, pages reclaimed, time).
-// 0 done, 1 failed (no destination left behind), 2 bad usage.
+// 0 done, 1 failed (no destination left behind), 2 bad usage, 3 when ORIGEM
+// cannot be opened or is not a database.
 int runCompact(int argc, char** argv);
 int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress);
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "command_line.h"
+#include "readable_database.h"
 #include "jet/format/jet_error.h"
 #include "jet/table/database.h"
 #include "jet/table/value.h"
@@ -56,17 +57,18 @@ std::string megabytes(std::uint64_t bytes) {
 
 // Opens the database, or says on `err` why it cannot be read.
 std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err) {
+    if (!readableDatabase(path, err)) return nullptr;
     try {
         return jet::Database::open(path);
     } catch (const jet::JetError& e) {
-        err << "compactar: " << e.what() << "\n";
+        reportFailure(path, e, err);
         return nullptr;
     }
 }
 
 int info(const std::string& path, std::ostream& out, std::ostream& err) {
     const std::unique_ptr<jet::Database> db = openOrReport(path, err);
-    if (!db) return kExitFailure;
+    if (!db) return kExitUnreadable;
     const jet::DatabaseHeader& h = db->header();
     const std::size_t pageSize = db->layout().pageSize;
     out << "Arquivo: " << path << "\n";
@@ -345,7 +347,7 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return dumpUsage(err, "indique --table NOME (saída padrão) ou --output PASTA (todas as tabelas)");
 
     const std::unique_ptr<jet::Database> db = openOrReport(path, err);
-    if (!db) return kExitFailure;
+    if (!db) return kExitUnreadable;
 
     std::vector<const jet::TableEntry*> chosen;
     if (haveTable) {

@@ -25,8 +25,15 @@ public:
 
     bool ended() const { return ended_; }
 
+    // For tests that interrupt a run at a given step with a real signal: from
+    // the status line that starts with `statusPrefix` on, the run waits there
+    // until one of the interrupting signals has come.
+    void pauseAt(std::string statusPrefix) { pauseAt_ = std::move(statusPrefix); }
+
 private:
     std::string path_;
+    std::string pauseAt_;
+    std::string lastStatus_;
     std::ostream& out_;
     std::ostream& err_;
     bool ended_ = false;

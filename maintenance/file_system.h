@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace maintenance {
@@ -18,6 +19,18 @@ struct FileStatus {
     std::uint32_t mode = 0;  // permission bits only
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
+    std::uint64_t links = 1;  // names of the file (hard links)
+};
+
+// What a database file carries besides its bytes, so that a file put at its
+// path in its place can carry it too.
+struct FileAttributes {
+    std::uint32_t mode = 0600;  // permission bits, set-id bits included
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+    // Extended attributes, name and value; POSIX ACLs are among them
+    // ("system.posix_acl_access").
+    std::vector<std::pair<std::string, std::string>> extended;
 };
 
 // The system calls the working files are built on, one virtual call each, so
@@ -50,14 +63,23 @@ public:
         return ENOSYS;
     }
     virtual int handleStatus(int handle, FileStatus& out) = 0;
-    // Gives the file the owner and group of the original where allowed (as root);
-    // failing to do so is not an error.
-    virtual void takeOwnership(int handle, const FileStatus& original) = 0;
+    // The file's permission bits, owner, group and extended attributes.
+    virtual int readAttributes(int handle, FileAttributes& out) = 0;
+    // Gives the file `attributes` as far as this process may: what it may not
+    // set is left as it is, except that group permission bits are dropped when
+    // the group could not be given (they would apply to another group).
+    // Failing to give any of them is not an error.
+    virtual void giveAttributes(int handle, const FileAttributes& attributes) = 0;
+    // Sets the permission bits of the file.
+    virtual int changeMode(int handle, std::uint32_t mode) = 0;
     virtual int flush(int handle) = 0;  // to stable storage
     virtual int close(int handle) = 0;
     // Whether another process (or another open file description) holds a POSIX
     // record lock, classic or open-file-description, anywhere in the file.
     virtual int lockedByOther(int handle, bool& locked) = 0;
+
+    // The bytes this process may still write on the file system that holds `folder`.
+    virtual int freeSpace(const std::string& folder, std::uint64_t& bytes) = 0;
 
     virtual int removeFile(const std::string& path) = 0;
     // Moves within one file system; EEXIST when `to` exists, EXDEV across file systems.

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "error_register.h"
+#include "interruption_guard.h"
 #include "procedure_run.h"
 
 namespace maintenance {
@@ -11,8 +12,12 @@ Procedure::Procedure(EngineFactory factory, ProgramFolderSource programFolder, s
     : factory_(std::move(factory)), programFolder_(std::move(programFolder)), files_(std::move(fileSystem)) {}
 
 void Procedure::run(StatusSink& sink) noexcept {
+    interruptedBy_ = 0;
+    const InterruptionGuard guard;
     try {
-        ProcedureRun(sink, files_, programFolder_, [this]() -> DatabaseEngine& { return engine(); }).execute();
+        ProcedureRun run(sink, files_, programFolder_, [this]() -> DatabaseEngine& { return engine(); });
+        run.execute();
+        interruptedBy_ = run.interruptedBy();
     } catch (...) {
         // Every unit already catches its own failures; nothing is left to report.
     }

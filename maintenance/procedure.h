@@ -29,6 +29,11 @@ public:
 
     bool hasEngine() const { return engine_ != nullptr; }
 
+    // The signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) that stopped the last run
+    // short, or 0. A run whose database was away from its path when the signal
+    // came first put the backup back.
+    int interruptedBy() const { return interruptedBy_; }
+
 private:
     DatabaseEngine& engine();
 
@@ -36,6 +41,7 @@ private:
     ProgramFolderSource programFolder_;
     WorkingFiles files_;
     std::unique_ptr<DatabaseEngine> engine_;
+    int interruptedBy_ = 0;
 };
 
 }  // namespace maintenance

@@ -3,11 +3,32 @@
 #include <utility>
 #include <vector>
 
+#include "interruption_guard.h"
 #include "path_parts.h"
 #include "pending_restore.h"
+#include "private_file_creation.h"
 #include "procedure_texts.h"
 
 namespace maintenance {
+namespace {
+
+// The engine works on the set-aside scratch file, but the user knows the
+// database by its own path: an engine error names that path instead.
+template <typename Call>
+void namingDatabase(const std::string& scratchPath, const std::string& databasePath, Call&& call) {
+    try {
+        call();
+    } catch (const EngineError& e) {
+        std::string description = e.description();
+        for (std::size_t at = description.find(scratchPath); at != std::string::npos && !scratchPath.empty();
+             at = description.find(scratchPath, at + databasePath.size())) {
+            description.replace(at, scratchPath.size(), databasePath);
+        }
+        throw EngineError(e.number(), description);
+    }
+}
+
+}  // namespace
 
 ProcedureRun::ProcedureRun(StatusSink& sink, WorkingFiles& files, const std::function<std::string()>& programFolder,
                            EngineAccess engine)
@@ -48,6 +69,7 @@ void ProcedureRun::execute() {
         folder_ = programFolder_();
         scratch_.emplace(folder_);
     });
+    putBackPendingDatabase();
     if (check([&] { return !files_.isPresent(source_); })) {
         message([&] { return texts::sourceMissing(source_); });
         return fail();
@@ -67,15 +89,20 @@ void ProcedureRun::execute() {
         return fail();
     }
     if (!clearScratchFiles()) return fail();
+    // Until the set-aside, an interrupted run simply stops: the database has not moved.
+    if (interrupted()) return fail();
+    if (!roomForTheRun()) return fail();
 
     // Backup.
     const ScratchSet& scratch = *scratch_;
     progress([&] { return texts::backingUp(scratch.backup()); });
+    unit([&] { original_ = files_.attributes(source_); });
     unit([&] { files_.copy(source_, scratch.backup()); });
     if (check([&] { return !files_.isPresent(scratch.backup()); })) {
         message([&] { return texts::backupNotCreated(); });
         return fail();
     }
+    if (interrupted()) return fail();
 
     // Set-aside. From here until the database is back at its path, the backup
     // may be its only whole copy: the note keeps later runs from clearing it,
@@ -83,13 +110,15 @@ void ProcedureRun::execute() {
     progress([&] { return texts::settingAside(scratch.setAside()); });
     noteWritten_ = true;
     if (check([&] {
-            PendingRestore(files_, scratch).record(source_);
+            PendingRestore(files_, scratch).record(source_, original_);
             return false;
         })) {
         message([&] { return texts::noteNotWritten(scratch.pendingRestoreNote()); });
         return fail();
     }
     unit([&] { files_.rename(source_, scratch.setAside()); });
+    // In the program folder the database's own folder no longer shields it.
+    unit([&] { files_.makePrivate(scratch.setAside()); });
     if (check([&] { return !files_.isPresent(scratch.setAside()); })) {
         message([&] { return texts::notSetAside(); });
         // A move that did not happen left the database at its path; if it is
@@ -97,11 +126,16 @@ void ProcedureRun::execute() {
         if (check([&] { return !files_.isPresent(source_); })) restoreBackup();
         return fail();
     }
+    // From here until the reinstatement an interruption puts the backup back.
+    if (interrupted()) {
+        restoreBackup();
+        return fail();
+    }
 
     // Repair.
     progress([&] { return texts::repairing(scratch.setAside()); });
     register_.clearNumber();
-    unit([&] { engine_().repair(scratch.setAside()); });
+    unit([&] { namingDatabase(scratch.setAside(), source_, [&] { engine_().repair(scratch.setAside()); }); });
     if (check([&] { return register_.number() != 0; })) {
         const std::int32_t number = register_.number();
         const std::string description = register_.description();
@@ -109,25 +143,84 @@ void ProcedureRun::execute() {
         restoreBackup();
         return fail();
     }
+    if (interrupted()) {
+        restoreBackup();
+        return fail();
+    }
 
     // Compaction.
     progress([&] { return texts::compacting(scratch.setAside()); });
-    unit([&] { engine_().compact(scratch.setAside(), scratch.compacted()); });
+    unit([&] {
+        const PrivateFileCreation privately;
+        namingDatabase(scratch.setAside(), source_,
+                       [&] { engine_().compact(scratch.setAside(), scratch.compacted()); });
+    });
     if (check([&] { return !files_.isPresent(scratch.compacted()); })) {
         message([&] { return texts::notCompacted(); });
+        restoreBackup();
+        return fail();
+    }
+    // The last look: once the compacted file is on its way back, the run ends as it would.
+    if (interrupted()) {
         restoreBackup();
         return fail();
     }
 
     // Reinstatement.
     progress([&] { return texts::reinstating(); });
-    unit([&] { files_.rename(scratch.compacted(), source_); });
+    // Given its attributes beside the database, where the database's folder shields it.
+    unit([&] {
+        if (original_) {
+            files_.rename(scratch.compacted(), source_, *original_);
+        } else {
+            files_.rename(scratch.compacted(), source_);
+        }
+    });
     if (check([&] { return !files_.isPresent(source_); })) {
         message([&] { return texts::notReinstated(scratch.compacted()); });
         restoreBackup();
         return fail();
     }
     succeed();
+}
+
+bool ProcedureRun::roomForTheRun() {
+    struct Need {
+        std::string folder;
+        std::uint64_t bytes = 0;
+        std::uint64_t available = 0;
+    };
+    std::optional<Need> lacking;
+    // Free space that cannot be told is no reason to stop: every step is still
+    // checked, and a full disk then fails the step that meets it.
+    unit([&] {
+        const std::uint64_t size = files_.sizeOf(source_);
+        const std::string databaseFolder = parentFolder(source_);
+        const bool crossing = !files_.sameFileSystem(folder_, databaseFolder);
+        // The backup and the compacted file (never larger than the database); the
+        // set-aside database too when its move is a copy, and then the compacted
+        // file's copy back beside the database.
+        std::vector<Need> needs{{folder_, size * (crossing ? 3 : 2)}};
+        if (crossing) needs.push_back({databaseFolder, size});
+        for (Need& need : needs) {
+            need.available = files_.freeSpace(need.folder);
+            if (need.available < need.bytes) {
+                lacking = need;
+                return;
+            }
+        }
+    });
+    if (!lacking) return true;
+    message([&] { return texts::notEnoughSpace(lacking->folder, lacking->bytes, lacking->available); });
+    return false;
+}
+
+bool ProcedureRun::interrupted() {
+    const int signal = InterruptionGuard::caught();
+    if (signal == 0) return false;
+    interruptedBy_ = signal;
+    message([&] { return texts::interrupted(signalName(signal)); });
+    return true;
 }
 
 bool ProcedureRun::sourceIsScratchFile() {
@@ -185,13 +278,61 @@ bool ProcedureRun::clearScratchFiles() {
 void ProcedureRun::restoreBackup() {
     const ScratchSet& scratch = *scratch_;
     progress([&] { return texts::restoringBackup(); });
-    unit([&] { files_.copy(scratch.backup(), source_); });
-    // The restore is checked like every other step: a database that did not come
-    // back is named with the backup that still holds it.
-    if (check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); })) {
-        message([&] { return texts::restoreFailed(source_, scratch.backup()); });
-        unit([&] { PendingRestore(files_, scratch).record(source_); });
+    const auto putBack = [&] {
+        unit([&] {
+            if (original_) {
+                files_.copy(scratch.backup(), source_, *original_);
+            } else {
+                files_.copy(scratch.backup(), source_);
+            }
+        });
+        // The restore is checked like every other step.
+        return !check([&] { return !files_.isPresent(source_) || !files_.sameContents(scratch.backup(), source_); });
+    };
+    if (putBack()) return;
+    // The room the run took itself, the compacted file, is not needed any more;
+    // without it a restore that met a full disk may fit.
+    bool madeRoom = false;
+    if (check([&] { return files_.isPresent(scratch.compacted()); })) {
+        madeRoom = unit([&] { files_.remove(scratch.compacted()); });
     }
+    if (madeRoom && putBack()) return;
+    // A database that did not come back is named with the backup that still holds it.
+    message([&] { return texts::restoreFailed(source_, scratch.backup()); });
+    unit([&] { PendingRestore(files_, scratch).record(source_, original_); });
+}
+
+void ProcedureRun::putBackPendingDatabase() {
+    // A run that was killed (SIGKILL, a power cut) while its database was away
+    // left the note: the backup goes back before anything looks at the paths,
+    // so that the database is where the user expects it, whichever one this run
+    // is for. When it cannot go back, the clearing phase says what to do.
+    if (!scratch_ || folder_.empty()) return;
+    const ScratchSet& scratch = *scratch_;
+    std::optional<std::string> pending;
+    std::optional<FileAttributes> attributes;
+    if (!unit([&] {
+            pending = PendingRestore(files_, scratch).waiting();
+            // Whatever the user has put at the path since stays there.
+            if (pending && !files_.isVacant(*pending)) pending.reset();
+            if (pending) attributes = PendingRestore(files_, scratch).recordedAttributes();
+        }) ||
+        !pending) {
+        return;
+    }
+    const std::string database = *pending;
+    unit([&] {
+        if (attributes) {
+            files_.copy(scratch.backup(), database, *attributes);
+        } else {
+            files_.copy(scratch.backup(), database);
+        }
+    });
+    if (check([&] { return !files_.isPresent(database) || !files_.sameContents(scratch.backup(), database); })) return;
+    message([&] { return texts::backupPutBack(scratch.backup(), database); });
+    unit([&] { (void)PendingRestore(files_, scratch).outstanding(); });  // settled now
+    // What the killed run was moving in beside the database under a hidden name.
+    unit([&] { files_.removePartialCopies(parentFolder(database), lastElement(database)); });
 }
 
 void ProcedureRun::settlePendingRestore() {

@@ -25,6 +25,9 @@ public:
 
     void execute();
 
+    // The signal that stopped this run short, or 0.
+    int interruptedBy() const { return interruptedBy_; }
+
 private:
     template <typename Action>
     bool unit(Action&& action) noexcept;
@@ -36,6 +39,12 @@ private:
     bool clearScratchFiles();
     bool sourceIsScratchFile();
     void restoreBackup();
+    void putBackPendingDatabase();
+    // Whether the file systems have room for every file the run will make; says
+    // which folder lacks it when not.
+    bool roomForTheRun();
+    // Whether a signal asks the run to stop; says so when it does.
+    bool interrupted();
     void settlePendingRestore();
     void succeed();
     void fail();
@@ -49,7 +58,11 @@ private:
     std::string folder_;
     std::optional<ScratchSet> scratch_;
     std::string refusedScratch_;
+    // The database's own permissions, owner, group and extended attributes, for
+    // whatever file is put at its path.
+    std::optional<FileAttributes> original_;
     bool noteWritten_ = false;
+    int interruptedBy_ = 0;
 };
 
 }  // namespace maintenance

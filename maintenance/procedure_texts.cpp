@@ -1,5 +1,7 @@
 #include "procedure_texts.h"
 
+#include <cstdio>
+
 namespace maintenance::texts {
 
 std::string sourceMissing(const std::string& source) {
@@ -77,6 +79,31 @@ std::string noteNotWritten(const std::string& note) {
 std::string restoreFailed(const std::string& source, const std::string& backup) {
     return "A Cópia de Segurança Não Pode Ser Restaurada em " + source + ". O banco de dados está guardado em " +
            backup + ".";
+}
+
+std::string interrupted(const std::string& signalName) {
+    return "O Processo Foi Interrompido (sinal " + signalName + ").";
+}
+
+std::string backupPutBack(const std::string& backup, const std::string& source) {
+    return "Um processo anterior foi interrompido com o banco de dados fora do seu lugar: o Arquivo de Segurança " +
+           backup + " foi copiado de volta para " + source + ".";
+}
+
+namespace {
+
+std::string megabytes(std::uint64_t bytes) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+}  // namespace
+
+std::string notEnoughSpace(const std::string& folder, std::uint64_t needed, std::uint64_t available) {
+    return "Não Há Espaço Livre Suficiente em " + folder + ": o processo precisa de " + megabytes(needed) + " (" +
+           std::to_string(needed) + " bytes) e há " + megabytes(available) + " (" + std::to_string(available) +
+           " bytes) livres. O Arquivo Principal Não Foi Alterado.";
 }
 
 }  // namespace maintenance::texts

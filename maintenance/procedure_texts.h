@@ -31,5 +31,8 @@ std::string backupHoldsDatabase(const std::string& backup, const std::string& so
 std::string backupMayHoldDatabase(const std::string& backup, const std::string& note);
 std::string noteNotWritten(const std::string& note);
 std::string restoreFailed(const std::string& source, const std::string& backup);
+std::string interrupted(const std::string& signalName);
+std::string backupPutBack(const std::string& backup, const std::string& source);
+std::string notEnoughSpace(const std::string& folder, std::uint64_t needed, std::uint64_t available);
 
 }  // namespace maintenance::texts

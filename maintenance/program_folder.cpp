@@ -14,16 +14,29 @@
 namespace maintenance {
 
 ProgramFolder::ProgramFolder(std::shared_ptr<FileSystem> fileSystem, std::string executableFolder,
-                             Environment environment)
-    : fs_(std::move(fileSystem)), executableFolder_(std::move(executableFolder)), environment_(std::move(environment)) {}
+                             Environment environment, std::optional<std::uint32_t> user)
+    : fs_(std::move(fileSystem)),
+      executableFolder_(std::move(executableFolder)),
+      environment_(std::move(environment)),
+      user_(user ? *user : static_cast<std::uint32_t>(::geteuid())) {}
 
 std::string ProgramFolder::locate() {
-    if (fs_->canWriteFolder(executableFolder_) == 0) return executableFolder_;
+    if (!isInstalledFolder(executableFolder_) && fs_->canWriteFolder(executableFolder_) == 0) return executableFolder_;
     const std::optional<std::string> data = dataFolder();
     if (!data) return executableFolder_;
     const std::string folder = joinPath(*data, kDataFolderName);
     if (makeFolders(folder) && fs_->canWriteFolder(folder) == 0) return folder;
     return executableFolder_;
+}
+
+bool ProgramFolder::isInstalledFolder(const std::string& folder) {
+    for (const char* system : {"/usr", "/opt", "/bin", "/sbin"}) {
+        const std::string prefix = system;
+        if (folder == prefix || folder.rfind(prefix + "/", 0) == 0) return true;
+    }
+    FileStatus st;
+    if (fs_->status(folder, st) != 0) return false;  // then it cannot be written either
+    return st.owner != user_;
 }
 
 std::optional<std::string> ProgramFolder::dataFolder() {

@@ -3,10 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 namespace maintenance {
 namespace {
@@ -30,6 +33,7 @@ void fill(const struct stat& st, FileStatus& out) {
     out.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     out.owner = st.st_uid;
     out.group = st.st_gid;
+    out.links = static_cast<std::uint64_t>(st.st_nlink);
 }
 
 int result(int rc) { return rc == 0 ? 0 : errno; }
@@ -143,12 +147,66 @@ int SystemFileSystem::handleStatus(int handle, FileStatus& out) {
     return 0;
 }
 
-void SystemFileSystem::takeOwnership(int handle, const FileStatus& original) {
-    // Only root can give a file away; for anyone else the copy stays theirs.
-    if (::geteuid() == 0) {
-        (void)::fchown(handle, original.owner, original.group);
-        (void)::fchmod(handle, original.mode);  // chown clears set-id bits
+int SystemFileSystem::readAttributes(int handle, FileAttributes& out) {
+    struct stat st {};
+    if (::fstat(handle, &st) != 0) return errno;
+    out.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+    out.owner = st.st_uid;
+    out.group = st.st_gid;
+    out.extended.clear();
+    // Sizes are asked first; an attribute that grows in between is asked again.
+    std::vector<char> names;
+    for (;;) {
+        const ssize_t size = ::flistxattr(handle, nullptr, 0);
+        if (size < 0) return errno == ENOTSUP ? 0 : errno;  // a file system without them
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = size == 0 ? 0 : ::flistxattr(handle, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE) return errno;
     }
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name(names.data() + at);
+        at += name.size() + 1;
+        std::string value;
+        for (;;) {
+            const ssize_t size = ::fgetxattr(handle, name.c_str(), nullptr, 0);
+            if (size < 0) break;  // gone, or not ours to read: it cannot be carried
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = size == 0 ? 0 : ::fgetxattr(handle, name.c_str(), value.data(), value.size());
+            if (got >= 0) {
+                value.resize(static_cast<std::size_t>(got));
+                out.extended.emplace_back(name, std::move(value));
+                break;
+            }
+            if (errno != ERANGE) break;
+        }
+    }
+    return 0;
+}
+
+void SystemFileSystem::giveAttributes(int handle, const FileAttributes& attributes) {
+    for (const auto& [name, value] : attributes.extended) {
+        (void)::fsetxattr(handle, name.c_str(), value.data(), value.size(), 0);
+    }
+    struct stat st {};
+    if (::fstat(handle, &st) != 0) return;
+    std::uint32_t mode = attributes.mode;
+    if (st.st_uid != attributes.owner || st.st_gid != attributes.group) {
+        // Only root gives a file away; anyone may give a file of theirs a group
+        // they belong to.
+        if (::fchown(handle, attributes.owner, attributes.group) != 0 &&
+            ::fchown(handle, static_cast<uid_t>(-1), attributes.group) != 0) {
+            mode &= ~static_cast<std::uint32_t>(S_ISGID | S_IRWXG);
+        }
+    }
+    (void)::fchmod(handle, static_cast<mode_t>(mode));  // after chown, which clears set-id bits
+}
+
+int SystemFileSystem::changeMode(int handle, std::uint32_t mode) {
+    return result(::fchmod(handle, static_cast<mode_t>(mode)));
 }
 
 int SystemFileSystem::flush(int handle) { return result(::fsync(handle)); }
@@ -171,6 +229,15 @@ int SystemFileSystem::lockedByOther(int handle, bool& locked) {
         if (::fcntl(handle, F_GETLK, &probe) != 0) return errno;
     }
     locked = probe.l_type != F_UNLCK;
+    return 0;
+}
+
+int SystemFileSystem::freeSpace(const std::string& folder, std::uint64_t& bytes) {
+    if (unusable(folder)) return EINVAL;
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return errno;
+    // What an ordinary user may use: root's reserve is not counted on.
+    bytes = static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
     return 0;
 }
 

@@ -21,10 +21,13 @@ public:
     int write(int handle, std::span<const char> data, std::size_t& count) override;
     int copyRange(int in, int out, std::size_t max, std::size_t& count) override;
     int handleStatus(int handle, FileStatus& out) override;
-    void takeOwnership(int handle, const FileStatus& original) override;
+    int readAttributes(int handle, FileAttributes& out) override;
+    void giveAttributes(int handle, const FileAttributes& attributes) override;
+    int changeMode(int handle, std::uint32_t mode) override;
     int flush(int handle) override;
     int close(int handle) override;
     int lockedByOther(int handle, bool& locked) override;
+    int freeSpace(const std::string& folder, std::uint64_t& bytes) override;
     int removeFile(const std::string& path) override;
     int moveNoReplace(const std::string& from, const std::string& to) override;
     int moveReplacing(const std::string& from, const std::string& to) override;

@@ -74,6 +74,39 @@ WorkingFiles::WorkingFiles(std::shared_ptr<FileSystem> fileSystem) : fs_(std::mo
 
 bool WorkingFiles::isPresent(const std::string& path) { return !filesMatching(path).empty(); }
 
+std::uint64_t WorkingFiles::freeSpace(const std::string& folder) {
+    std::uint64_t bytes = 0;
+    const int error = fs_->freeSpace(folder, bytes);
+    if (error != 0) fail(error, "Não foi possível ver o espaço livre em " + folder);
+    return bytes;
+}
+
+bool WorkingFiles::sameFileSystem(const std::string& first, const std::string& second) {
+    const std::string action = "Não foi possível procurar " + first + " e " + second;
+    FileStatus sa;
+    FileStatus sb;
+    int error = fs_->status(first, sa);
+    if (error == 0) error = fs_->status(second, sb);
+    if (error != 0) fail(error, action);
+    return sa.device == sb.device;
+}
+
+std::uint64_t WorkingFiles::sizeOf(const std::string& path) {
+    FileStatus st;
+    const int error = fs_->status(path, st);
+    if (error != 0) fail(error, "Não foi possível procurar " + path);
+    return st.size;
+}
+
+bool WorkingFiles::isVacant(const std::string& path) {
+    if (path.find('\0') != std::string::npos) fail(EINVAL, "Não foi possível procurar " + path);
+    FileStatus st;
+    const int error = fs_->linkStatus(path, st);
+    if (error == ENOENT) return true;
+    if (error != 0) fail(error, "Não foi possível procurar " + path);
+    return false;
+}
+
 std::vector<std::string> WorkingFiles::filesMatching(const std::string& path) {
     const std::string action = "Não foi possível procurar " + path;
     if (path.find('\0') != std::string::npos) fail(EINVAL, action);
@@ -141,11 +174,15 @@ void WorkingFiles::flushFolder(const std::string& folder, const std::string& act
     if (error != 0 && error != EINVAL) fail(error, action);
 }
 
+std::string WorkingFiles::temporaryStem(const std::string& destination) {
+    return joinPath(parentFolder(destination),
+                    "." + lastElement(destination) + ".parcial-" + std::to_string(::getpid()) + "-");
+}
+
 int WorkingFiles::createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
                                   int& handle) {
     // Hidden, so neither the existence test nor a wildcard ever finds it.
-    const std::string stem = joinPath(parentFolder(destination), "." + lastElement(destination) + ".parcial-" +
-                                                                     std::to_string(::getpid()) + "-");
+    const std::string stem = temporaryStem(destination);
     int error = EEXIST;
     for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
         temporary = stem + std::to_string(++temporaryCounter_);
@@ -163,28 +200,34 @@ void WorkingFiles::removePartialCopies(const std::string& folder, const std::str
     }
 }
 
-std::string WorkingFiles::copyToTemporary(const std::string& source, const std::string& destination,
-                                          const std::string& action) {
+void WorkingFiles::openRegular(const std::string& path, int& handle, FileStatus& opened, const std::string& action) {
     FileStatus st;
-    int error = fs_->status(source, st);
+    int error = fs_->status(path, st);
     if (error != 0) fail(error, action);
     if (st.kind == FileStatus::Kind::Directory) fail(EISDIR, action);
+    // Opening a pipe for reading would wait for a writer.
     if (st.kind != FileStatus::Kind::Regular) fail(EINVAL, action);
-
-    OpenHandle in(*fs_);
-    error = fs_->openForReading(source, in.handle);
+    error = fs_->openForReading(path, handle);
     if (error != 0) fail(error, action);
-    FileStatus opened;
-    error = fs_->handleStatus(in.handle, opened);
+    error = fs_->handleStatus(handle, opened);
     if (error != 0) fail(error, action);
     if (opened.kind != FileStatus::Kind::Regular) fail(EINVAL, action);
+}
+
+std::string WorkingFiles::copyToTemporary(const std::string& source, const std::string& destination,
+                                          const std::string& action, const FileAttributes* attributes) {
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(source, in.handle, opened, action);
+    int error = 0;
 
     std::string temporary;
     OpenHandle out(*fs_);
-    error = createTemporary(destination, opened.mode, temporary, out.handle);
+    // Private while it is written; it gets the attributes it is meant to have
+    // once its bytes are in.
+    error = createTemporary(destination, opened.mode & 0600, temporary, out.handle);
     if (error != 0) fail(error, action);
     try {
-        fs_->takeOwnership(out.handle, opened);
         // The kernel copies without bringing the bytes through this process when it
         // can; whatever it did not copy is then read and written from where it stopped.
         for (;;) {
@@ -203,6 +246,7 @@ std::string WorkingFiles::copyToTemporary(const std::string& source, const std::
             error = writeFully(*fs_, out.handle, buffer.data(), got);
             if (error != 0) fail(error, action);
         }
+        if (attributes != nullptr) fs_->giveAttributes(out.handle, *attributes);
         error = fs_->flush(out.handle);
         if (error != 0) fail(error, action);
         error = out.close();
@@ -228,9 +272,18 @@ void WorkingFiles::remove(const std::string& path) {
 }
 
 void WorkingFiles::copy(const std::string& source, const std::string& destination) {
+    copyWith(source, destination, nullptr);
+}
+
+void WorkingFiles::copy(const std::string& source, const std::string& destination, const FileAttributes& attributes) {
+    copyWith(source, destination, &attributes);
+}
+
+void WorkingFiles::copyWith(const std::string& source, const std::string& destination,
+                            const FileAttributes* attributes) {
     const std::string action = "Não foi possível copiar " + source + " para " + destination;
     refuseIfLocked(source, action);
-    const std::string temporary = copyToTemporary(source, destination, action);
+    const std::string temporary = copyToTemporary(source, destination, action, attributes);
     const int error = fs_->moveReplacing(temporary, destination);
     if (error != 0) {
         (void)fs_->removeFile(temporary);
@@ -255,12 +308,57 @@ void WorkingFiles::rename(const std::string& from, const std::string& to) {
     if (parentFolder(from) != parentFolder(to)) flushFolder(parentFolder(from), action);
 }
 
+void WorkingFiles::rename(const std::string& from, const std::string& to, const FileAttributes& attributes) {
+    const std::string action = "Não foi possível mover " + from + " para " + to;
+    FileStatus st;
+    int error = fs_->linkStatus(from, st);
+    if (error != 0) fail(error, action);
+    FileStatus existing;
+    if (fs_->linkStatus(to, existing) == 0) fail(EEXIST, action);
+    refuseIfLocked(from, action);
+    // Hidden, like a partial copy, so that a crash leaves nothing at a name anyone looks at.
+    std::string temporary;
+    error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryNameTries && error == EEXIST; ++attempt) {
+        temporary = temporaryStem(to) + std::to_string(++temporaryCounter_);
+        error = fs_->moveNoReplace(from, temporary);
+    }
+    if (error == EXDEV) {
+        const std::string copied = copyToTemporary(from, to, action, &attributes);
+        error = fs_->moveNoReplace(copied, to);
+        if (error != 0) {
+            (void)fs_->removeFile(copied);
+            fail(error, action);
+        }
+        flushFolder(parentFolder(to), action);
+        error = fs_->removeFile(from);
+        if (error != 0) {
+            (void)fs_->removeFile(to);
+            fail(error, action);
+        }
+        flushFolder(parentFolder(from), action);
+        return;
+    }
+    if (error != 0) fail(error, action);
+    try {
+        giveAttributes(temporary, attributes);
+        error = fs_->moveNoReplace(temporary, to);
+        if (error != 0) fail(error, action);
+    } catch (...) {
+        (void)fs_->moveNoReplace(temporary, from);  // back where it was found
+        throw;
+    }
+    flushFolder(parentFolder(to), action);
+    if (parentFolder(from) != parentFolder(to)) flushFolder(parentFolder(from), action);
+}
+
 void WorkingFiles::moveAcrossFileSystems(const std::string& from, const std::string& to, const std::string& action) {
     // Copy, flush, then delete: at every moment the file is complete at one of
     // the two names, and the move either happens whole or not at all.
     FileStatus existing;
     if (fs_->linkStatus(to, existing) == 0) fail(EEXIST, action);
-    const std::string temporary = copyToTemporary(from, to, action);
+    const FileAttributes kept = attributes(from);
+    const std::string temporary = copyToTemporary(from, to, action, &kept);
     int error = fs_->moveNoReplace(temporary, to);
     if (error != 0) {
         (void)fs_->removeFile(temporary);
@@ -283,6 +381,38 @@ void WorkingFiles::moveAcrossFileSystems(const std::string& from, const std::str
         fail(error, action);
     }
     flushFolder(parentFolder(from), action);
+}
+
+FileAttributes WorkingFiles::attributes(const std::string& path) {
+    const std::string action = "Não foi possível ler as permissões de " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    FileAttributes result;
+    const int error = fs_->readAttributes(in.handle, result);
+    if (error != 0) fail(error, action);
+    return result;
+}
+
+void WorkingFiles::giveAttributes(const std::string& path, const FileAttributes& attributes) {
+    const std::string action = "Não foi possível dar as permissões a " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    fs_->giveAttributes(in.handle, attributes);
+    int error = fs_->flush(in.handle);
+    if (error == 0) error = in.close();
+    if (error != 0) fail(error, action);
+}
+
+void WorkingFiles::makePrivate(const std::string& path) {
+    const std::string action = "Não foi possível restringir as permissões de " + path;
+    OpenHandle in(*fs_);
+    FileStatus opened;
+    openRegular(path, in.handle, opened, action);
+    if (opened.links != 1 || (opened.mode & 077) == 0) return;
+    const int error = fs_->changeMode(in.handle, opened.mode & ~std::uint32_t{077});
+    if (error != 0) fail(error, action);
 }
 
 bool WorkingFiles::sameContents(const std::string& first, const std::string& second) {
@@ -333,7 +463,7 @@ void WorkingFiles::writeText(const std::string& path, const std::string& text) {
     const std::string action = "Não foi possível gravar " + path;
     std::string temporary;
     OpenHandle out(*fs_);
-    int error = createTemporary(path, 0644, temporary, out.handle);
+    int error = createTemporary(path, 0600, temporary, out.handle);
     if (error != 0) fail(error, action);
     error = writeFully(*fs_, out.handle, text.data(), text.size());
     if (error == 0) error = fs_->flush(out.handle);

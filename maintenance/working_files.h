@@ -24,6 +24,17 @@ public:
     // all (no permission on a folder, a name too long, an embedded NUL).
     bool isPresent(const std::string& path);
 
+    // Whether nothing at all, of any kind, is at `path` (links not followed).
+    // Throws FileError when that cannot be told.
+    bool isVacant(const std::string& path);
+
+    // The bytes that may still be written in `folder`'s file system.
+    std::uint64_t freeSpace(const std::string& folder);
+    // Whether both paths lie on the same file system (both must exist).
+    bool sameFileSystem(const std::string& first, const std::string& second);
+    // The size of a file, links followed.
+    std::uint64_t sizeOf(const std::string& path);
+
     // The ordinary files that `path` names, as the existence test finds them.
     std::vector<std::string> filesMatching(const std::string& path);
 
@@ -33,11 +44,28 @@ public:
 
     // Copies the whole file, replacing `destination` at once when it exists.
     // Fails when the source, or its Jet lock file, is locked by another program.
+    // The copy is private: only the source's owner permission bits, and this
+    // process as its owner, so no one can read it who could not read the source.
     void copy(const std::string& source, const std::string& destination);
+    // The same, the copy given `attributes` before it takes its name.
+    void copy(const std::string& source, const std::string& destination, const FileAttributes& attributes);
 
     // Moves a file, across file systems too; never replaces an existing file.
     // Fails when the source, or its Jet lock file, is locked by another program.
+    // The file keeps its attributes, as far as this process may set them.
     void rename(const std::string& from, const std::string& to);
+    // The same, the file given `attributes` under a hidden name beside `to`
+    // before it takes its name there, so that it never shows at `to` without
+    // them, nor with them anywhere else.
+    void rename(const std::string& from, const std::string& to, const FileAttributes& attributes);
+
+    // The permission bits, owner, group and extended attributes of a file.
+    FileAttributes attributes(const std::string& path);
+    // Gives a file `attributes`, as far as this process may, and flushes them.
+    void giveAttributes(const std::string& path, const FileAttributes& attributes);
+    // Takes the group and other permission bits from a file that has no other
+    // name (through another name the same bits would change for that name too).
+    void makePrivate(const std::string& path);
 
     // Whether both paths hold files with the same bytes.
     bool sameContents(const std::string& first, const std::string& second);
@@ -60,8 +88,13 @@ private:
     void flushFolder(const std::string& folder, const std::string& action);
     // Writes a full copy of `source` under a fresh hidden name in the folder of
     // `destination` and returns that name; the copy is flushed and closed.
+    // `attributes` null: the copy is private; else it is given those.
     std::string copyToTemporary(const std::string& source, const std::string& destination,
-                                const std::string& action);
+                                const std::string& action, const FileAttributes* attributes);
+    void copyWith(const std::string& source, const std::string& destination, const FileAttributes* attributes);
+    // Opens a regular file for reading, refusing anything else without waiting on it.
+    void openRegular(const std::string& path, int& handle, FileStatus& opened, const std::string& action);
+    static std::string temporaryStem(const std::string& destination);
     int createTemporary(const std::string& destination, std::uint32_t mode, std::string& temporary,
                         int& handle);
     void moveAcrossFileSystems(const std::string& from, const std::string& to, const std::string& action);

@@ -39,19 +39,46 @@ PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
     return PageRef(owned, &owned->page);
 }
 
+namespace {
+
+// What a path that is not a regular file names, for the message that refuses it.
+std::string kindOfNonRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return "uma pasta";
+    if (S_ISFIFO(mode)) return "um pipe nomeado (FIFO)";
+    if (S_ISSOCK(mode)) return "um socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "um dispositivo";
+    return "um arquivo especial";
+}
+
+}  // namespace
+
 PageFile::PageFile(const std::string& path, std::size_t cachePages) : path_(path), cachePages_(cachePages) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a pipe or a device does not wait for a
+    // writer or the hardware; only a regular file is kept open.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0) {
         const int err = errno;
         throw JetError(ErrorKind::Io, "Não foi possível abrir o arquivo " + path,
                        "open(" + path + "): " + std::strerror(err));
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
+        const int err = errno;
         ::close(fd_);
         fd_ = -1;
-        throw JetError(ErrorKind::Io, "O caminho não é um arquivo comum: " + path, "fstat failed or not a regular file");
+        throw JetError(ErrorKind::Io, "Não foi possível abrir o arquivo " + path,
+                       "fstat(" + path + "): " + std::strerror(err));
     }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw JetError(ErrorKind::Io,
+                       "O arquivo " + path + " não é um arquivo comum (é " + kindOfNonRegular(st.st_mode) +
+                           ") e não pode ser lido como banco de dados",
+                       "not a regular file");
+    }
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
     fileSize_ = static_cast<std::uint64_t>(st.st_size);
     configure(pageSize_, 0);
 }

@@ -2,6 +2,7 @@
 // copies of real Access files in a temp folder, judged by exit status, output
 // streams and the files left behind.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,7 +74,7 @@ protected:
     std::string original = testing_support::corpusFile("jet4/testV2003.mdb");
 };
 
-TEST_F(CheckAndCompactCommands, CheckExitsZeroOneOrTwoForSoundDamagedAndUnreadableFiles) {
+TEST_F(CheckAndCompactCommands, CheckExitsZeroOneTwoOrThreeForSoundDamagedMisusedAndUnreadableFiles) {
     ProgramRun run = runCompactar({"check", source}, scratch);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Nenhum dano encontrado."), std::string::npos) << run.out;
@@ -91,11 +92,13 @@ TEST_F(CheckAndCompactCommands, CheckExitsZeroOneOrTwoForSoundDamagedAndUnreadab
     const std::string text = data + "/texto.mdb";
     writeFile(text, std::string(10000, 'x'));
     run = runCompactar({"check", text}, scratch);
-    EXPECT_EQ(run.status, 2) << run.out << run.err;
-    EXPECT_NE(run.err, "");
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("compactar: " + text + ": "), std::string::npos) << run.err;
 
     run = runCompactar({"check", data + "/nada.mdb"}, scratch);
-    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_EQ(run.err, "compactar: o arquivo " + data + "/nada.mdb não existe\n");
 
     run = runCompactar({"check"}, scratch);
     EXPECT_EQ(run.status, 2);
@@ -103,6 +106,15 @@ TEST_F(CheckAndCompactCommands, CheckExitsZeroOneOrTwoForSoundDamagedAndUnreadab
 
     EXPECT_TRUE(readFile(source) == original);
     EXPECT_TRUE(readFile(damaged) == damagedBytes);
+}
+
+TEST_F(CheckAndCompactCommands, AFileThatCannotBeReadIsNamedWithTheCauseInPortuguese) {
+    ASSERT_EQ(::chmod(source.c_str(), 0), 0);
+    // As root, an ordinary user: root reads any file.
+    const ProgramRun run = runProgram(COMPACTAR_BINARY, {"check", source}, scratch, true);
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_EQ(run.err, "compactar: não foi possível ler o arquivo " + source + ": permissão negada\n");
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(CheckAndCompactCommands, CompactWritesACheckedDestinationAndPrintsASummary) {
@@ -144,6 +156,10 @@ TEST_F(CheckAndCompactCommands, CompactRefusesAnExistingDestinationAndBadUsage) 
     ProgramRun run = runCompactar({"compact", source, destination}, scratch);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_EQ(readFile(destination), "nao mexer");
+
+    run = runCompactar({"compact", data + "/nada.mdb", data + "/a.mdb"}, scratch);
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_EQ(run.err, "compactar: o arquivo " + data + "/nada.mdb não existe\n");
 
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"compact"}, std::vector<std::string>{"compact", source},

@@ -89,7 +89,11 @@ TEST(CommandLineTest, HelpExplainsOnStandardOutputAndListsSubcommands) {
         EXPECT_EQ(o.out.rfind("Uso: compactar CAMINHO\n", 0), 0u);
         EXPECT_NE(o.out.find("compactar info ARQUIVO"), std::string::npos);
         EXPECT_NE(o.out.find("  info\tmostra o cabeçalho do arquivo"), std::string::npos);
-        EXPECT_NE(o.out.find("0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n2 uso incorreto"),
+        EXPECT_NE(o.out.find("compactar CAMINHO: 0 concluído, 1 o arquivo não pôde ser reparado/compactado,\n"
+                             "    2 uso incorreto, 128 mais o número do sinal (130 para Ctrl-C)"),
+                  std::string::npos);
+        EXPECT_NE(o.out.find("check: 0 nenhum dano encontrado, 1 danos encontrados, 2 uso incorreto,\n"
+                             "    3 o arquivo não pode ser aberto ou não é um banco de dados."),
                   std::string::npos);
     }
     EXPECT_EQ(dispatch({"--help"}, {}).out.find("Subcomandos"), std::string::npos);

@@ -15,6 +15,7 @@
 #include "database_engine.h"
 #include "program_engine.h"
 #include "program_run.h"
+#include "second_user.h"
 #include "temp_folder.h"
 
 namespace {
@@ -79,7 +80,7 @@ TEST_F(CompactarTest, RunsTheWholeProcedureOnARealFile) {
     };
     if (engineError) {
         std::string description = engineError->what();
-        description.replace(description.find("SCRATCH2"), 8, bin + "/compac02.mdb");
+        description.replace(description.find("SCRATCH2"), 8, database);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(lines(run.out), (std::vector<std::string>{
                                       "Erro ao Reparar Banco de dados : " + std::to_string(engineError->number()) +
@@ -139,6 +140,18 @@ TEST_F(CompactarTest, AnInstalledProgramKeepsItsScratchFilesInTheUsersDataFolder
     EXPECT_EQ(folderNames(bin), std::vector<std::string>{"compactar"});
     EXPECT_TRUE(fileExists(scratch + "/compac01.mdb"));
     EXPECT_TRUE(fileExists(database));
+}
+
+TEST_F(CompactarTest, RootLeavesAFolderOfAnotherUserAloneAndUsesItsOwnDataFolder) {
+    const std::optional<testing_support::Account> user = testing_support::secondUser();
+    if (!user) GTEST_SKIP() << "needs root and useradd for a second user";
+    ASSERT_EQ(::chown(bin.c_str(), user->uid, user->gid), 0);
+    const std::string home = root / "casa-root";
+    testing_support::makeFolder(home);
+    const ProgramRun run = runProgram(program, {database}, root, false, home);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(folderNames(bin), std::vector<std::string>{"compactar"});
+    EXPECT_TRUE(fileExists(home + "/.local/share/compactador/compac01.mdb"));
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ TEST(InfoCommand, ReportsStaleRowCountsAndRefusesBadInput) {
     EXPECT_NE(calc.out.find("Table1: 4 linhas (a definição diz 3)"), std::string::npos);
 
     const CommandRun missing = info({"/nonexistent/db.mdb"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("Não foi possível abrir"), std::string::npos);
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_EQ(missing.err, "compactar: o arquivo /nonexistent/db.mdb não existe\n");
     EXPECT_EQ(info({}).status, 2);
     EXPECT_EQ(info({"a", "b"}).status, 2);
 }
@@ -161,6 +161,7 @@ TEST(DumpCommand, UsageErrorsAndMissingTables) {
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb")}).status, 2);
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb"), "--table"}).status, 2);
     EXPECT_EQ(dump({corpus("jet3/nwind.mdb"), "--table", "Customers", "--format", "xml"}).status, 2);
+    EXPECT_EQ(dump({"/nonexistent/db.mdb", "--table", "Customers"}).status, 3);
     const CommandRun missing = dump({corpus("jet3/nwind.mdb"), "--table", "NoSuchTable"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("NoSuchTable"), std::string::npos);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "second_user.h"
 #include "temp_folder.h"
 
 namespace testing_support {
@@ -20,5 +21,14 @@ struct ProgramRun {
 // replaces HOME (and drops XDG_DATA_HOME) for the child.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments, const TempFolder& folder,
                       bool asNobody = false, const std::optional<std::string>& home = std::nullopt);
+
+// The same, killed (by SIGALRM, status -1) if it has not ended after `seconds`:
+// for runs that could wait forever.
+ProgramRun runProgramWithin(unsigned seconds, const std::string& program, const std::vector<std::string>& arguments,
+                            const TempFolder& folder);
+
+// The same, the program run as `account` (its output files opened before).
+ProgramRun runProgramAs(const Account& account, const std::string& program, const std::vector<std::string>& arguments,
+                        const TempFolder& folder);
 
 }  // namespace testing_support

@@ -132,6 +132,19 @@ TEST_F(ProcedureEndingsTest, Step16FailedRepairShowsTheEngineErrorAndRestoresThe
     EXPECT_EQ(setup.engine().calls, Events{"repair " + setup.scratch(2) + " #1"});
 }
 
+TEST_F(ProcedureEndingsTest, Step16EngineErrorsNameTheUsersDatabaseNotTheScratchFile) {
+    setup.engine().repair = EngineScript::Repair::ThrowEngineError;
+    setup.engine().errorNumber = 3343;
+    setup.engine().errorDescription = "Formato de banco de dados não reconhecido '" + setup.scratch(2) + "'. Ou '" +
+                                      setup.scratch(2) + "'";
+    const auto sink = setup.run();
+    EXPECT_EQ(sink.messages().front(), "Erro ao Reparar Banco de dados : 3343 - Formato de banco de dados não "
+                                       "reconhecido '" +
+                                           setup.database() + "'. Ou '" + setup.database() +
+                                           "' . Voltando o Backup");
+    EXPECT_EQ(database(), setup.original());
+}
+
 TEST_F(ProcedureEndingsTest, Step16ErrorNumbersKeepTheirSignAndOtherFailuresGetTheirOwn) {
     setup.engine().repair = EngineScript::Repair::ThrowEngineError;
     setup.engine().errorNumber = 3049;
@@ -178,6 +191,26 @@ TEST_F(ProcedureEndingsTest, Step22CompactedFileThatCannotBeMovedBackRestoresThe
                                          "/compac03.mdb Não Pode Ser Renoemado. . Voltando o Backup.") +
                                  status("Voltando Backup") + kFail);
     EXPECT_EQ(setup.programFiles(), (Events{"compac01.mdb", "compac02.mdb", "compac03.mdb"}));
+    EXPECT_EQ(database(), setup.original());
+}
+
+TEST_F(ProcedureEndingsTest, ARestoreThatMeetsAFullDiskRemovesTheCompactedFileAndTriesAgain) {
+    int restoreAttempts = 0;
+    setup.fileSystem().setRule([&](long, Call call, const std::string& path) {
+        if (call == Call::MoveNoReplace && path == setup.scratch(3)) return EACCES;
+        // The first restore finds no room while the compacted file takes it.
+        if (call == Call::CreateNew && path.find("/.loja.mdb.parcial-") != std::string::npos) {
+            return ++restoreAttempts == 1 ? ENOSPC : 0;
+        }
+        return 0;
+    });
+    const auto sink = setup.run();
+    EXPECT_EQ(sink.events(), untilReinstatement() +
+                                 message("Erro No Processo. O arquivo " + f() +
+                                         "/compac03.mdb Não Pode Ser Renoemado. . Voltando o Backup.") +
+                                 status("Voltando Backup") + kFail);
+    EXPECT_EQ(restoreAttempts, 2);
+    EXPECT_EQ(setup.programFiles(), (Events{"compac01.mdb", "compac02.mdb"}));
     EXPECT_EQ(database(), setup.original());
 }
 

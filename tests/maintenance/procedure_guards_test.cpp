@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "child_process.h"
@@ -119,6 +121,11 @@ protected:
         setup.engine().repair = EngineScript::Repair::AppendMark;
         return sink;
     }
+    std::string putBack() const {
+        return "Um processo anterior foi interrompido com o banco de dados fora do seu lugar: o Arquivo de "
+               "Segurança " +
+               setup.scratch(1) + " foi copiado de volta para " + setup.database() + ".";
+    }
     std::string blocked() const {
         return "O Arquivo de Segurança " + setup.scratch(1) + " guarda o banco de dados " + setup.database() +
                ", que não está no seu lugar. Copie-o de volta ou para um lugar seguro antes de iniciar outro "
@@ -140,17 +147,46 @@ TEST_F(FailedRestoreTest, IsReportedWithTheBackupThatHoldsTheDatabase) {
     EXPECT_EQ(setup.contentsOf(setup.note()).substr(0, setup.database().size() + 1), setup.database() + "\n");
 }
 
-TEST_F(FailedRestoreTest, LaterRunsKeepTheBackupUntilTheUserDealsWithIt) {
+TEST_F(FailedRestoreTest, ALaterRunPutsTheBackupBackThenGoesOnWithItsOwnDatabase) {
+    (void)runWithFailingRestore();
+    ASSERT_FALSE(fileExists(setup.database()));
+    const std::string other = setup.dataFolder() + "/outra.mdb";
+    writeFile(other, "outro banco");
+    RecordingSink sink(other);
+    setup.run(sink);
+    EXPECT_EQ(sink.messages(), (Texts{putBack(), "Processo Concluido."}));
+    EXPECT_EQ(setup.contentsOf(setup.database()), setup.original());
+    EXPECT_FALSE(fileExists(setup.note()));
+    EXPECT_EQ(setup.contentsOf(setup.scratch(1)), "outro banco");
+}
+
+TEST_F(FailedRestoreTest, ADatabasePutBackGetsTheModeTheNoteRecorded) {
+    ASSERT_EQ(::chmod(setup.database().c_str(), 0640), 0);
+    (void)runWithFailingRestore();
+    RecordingSink sink(setup.dataFolder() + "/nada.mdb");
+    setup.run(sink);
+    ASSERT_EQ(sink.messages().front(), putBack());
+    struct stat st {};
+    ASSERT_EQ(::stat(setup.database().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(FailedRestoreTest, WhileTheBackupCannotGoBackLaterRunsKeepItUntilTheUserDealsWithIt) {
     (void)runWithFailingRestore();
     const std::string other = setup.dataFolder() + "/outra.mdb";
     writeFile(other, "outro banco");
     for (int attempt = 0; attempt < 2; ++attempt) {
+        setup.fileSystem().setRule([&](long, Call call, const std::string& path) {
+            return call == Call::MoveReplacing && path.find("/.loja.mdb.parcial-") != std::string::npos ? ENOSPC : 0;
+        });
         RecordingSink sink(other);
         setup.run(sink);
+        setup.fileSystem().clearRule();
         EXPECT_EQ(sink.events(), (Texts{"busy", "read", "message:" + blocked(), "status:", std::string("message:") + kFailed,
                                         "normal"}));
         EXPECT_EQ(setup.contentsOf(setup.scratch(1)), setup.original());
         EXPECT_EQ(setup.contentsOf(other), "outro banco");
+        EXPECT_FALSE(fileExists(setup.database()));
     }
     // The user copies the backup back to where the database belongs.
     writeFile(setup.database(), setup.contentsOf(setup.scratch(1)));
@@ -159,6 +195,17 @@ TEST_F(FailedRestoreTest, LaterRunsKeepTheBackupUntilTheUserDealsWithIt) {
     EXPECT_TRUE(sink.ended());
     EXPECT_FALSE(fileExists(setup.note()));
     EXPECT_EQ(setup.contentsOf(setup.scratch(1)), "outro banco");
+}
+
+TEST_F(FailedRestoreTest, WhatTheUserPutAtThePathMeanwhileStaysThere) {
+    (void)runWithFailingRestore();
+    testing_support::makeFolder(setup.database());
+    const std::string other = setup.dataFolder() + "/outra.mdb";
+    writeFile(other, "outro banco");
+    RecordingSink sink(other);
+    setup.run(sink);
+    EXPECT_EQ(sink.messages().front(), blocked());
+    EXPECT_EQ(setup.contentsOf(setup.scratch(1)), setup.original());
 }
 
 TEST_F(FailedRestoreTest, MovingTheBackupAwaySettlesItToo) {
@@ -172,7 +219,7 @@ TEST_F(FailedRestoreTest, MovingTheBackupAwaySettlesItToo) {
     EXPECT_EQ(setup.contentsOf(setup.dataFolder() + "/salvo.mdb"), setup.original());
 }
 
-TEST_F(FailedRestoreTest, ACrashWhileTheDatabaseIsAwayLeavesTheBackupProtected) {
+TEST_F(FailedRestoreTest, ACrashWhileTheDatabaseIsAwayIsMendedByTheNextRun) {
     // The program dies in the middle of the repair, in a child process: the
     // database sits in scratch 2, its backup in scratch 1, nothing at its path.
     setup.engine().repair = EngineScript::Repair::EndProcess;
@@ -190,9 +237,10 @@ TEST_F(FailedRestoreTest, ACrashWhileTheDatabaseIsAwayLeavesTheBackupProtected) 
     writeFile(other, "outro banco");
     RecordingSink sink(other);
     setup.run(sink);
-    EXPECT_EQ(sink.messages(), (Texts{blocked(), kFailed}));
-    EXPECT_EQ(setup.contentsOf(setup.scratch(1)), setup.original());
-    EXPECT_EQ(setup.contentsOf(setup.scratch(2)), setup.original());
+    EXPECT_EQ(sink.messages(), (Texts{putBack(), "Processo Concluido."}));
+    EXPECT_EQ(setup.contentsOf(setup.database()), setup.original());
+    EXPECT_EQ(setup.contentsOf(other), "outro banco" + std::string(testing_support::kRepairMark) +
+                                           testing_support::kCompactMark);
 }
 
 TEST_F(FailedRestoreTest, WithoutItsNoteTheDatabaseIsNotMoved) {

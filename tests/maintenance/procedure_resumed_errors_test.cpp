@@ -136,7 +136,7 @@ TEST(EngineLifetimeTest, TheProgramEngineEitherWorksOrReportsItsOwnErrorAndTheBa
         EXPECT_EQ(sink.messages(),
                   (Texts{"Erro ao Reparar Banco de dados : " + std::to_string(repairError->number()) + " - " +
                              std::string(repairError->what()).replace(
-                                 std::string(repairError->what()).find(probe), probe.size(), setup.scratch(2)) +
+                                 std::string(repairError->what()).find(probe), probe.size(), setup.database()) +
                              " . Voltando o Backup",
                          kFailed}));
         EXPECT_EQ(setup.contentsOf(setup.database()), setup.original());

@@ -108,6 +108,25 @@ TEST(ProgramFolderRealTest, AnInstalledFolderThatOnlyRootMayWriteSendsOthersToTh
     EXPECT_TRUE(fileExists(home + "/.local/share/compactador"));
 }
 
+TEST_F(ProgramFolderTest, ASystemBinFolderIsNeverTheProgramFolderEvenWhenItCanBeWritten) {
+    fs->clearRule();
+    for (const std::string system : {"/usr/local/bin", "/usr/bin", "/opt/compactador/bin", "/bin"}) {
+        EXPECT_EQ(ProgramFolder(fs, system, environment({{"XDG_DATA_HOME", root / "xdg"}}), 0).locate(),
+                  root / "xdg/compactador")
+            << system;
+    }
+    EXPECT_FALSE(fileExists("/usr/local/bin/compac01.mdb"));
+}
+
+TEST_F(ProgramFolderTest, AFolderOfAnotherUserIsNotTheProgramFolder) {
+    fs->clearRule();
+    struct stat st {};
+    ASSERT_EQ(::stat(installed.c_str(), &st), 0);
+    const auto xdg = environment({{"XDG_DATA_HOME", root / "xdg"}});
+    EXPECT_EQ(ProgramFolder(fs, installed, xdg, st.st_uid).locate(), installed);
+    EXPECT_EQ(ProgramFolder(fs, installed, xdg, st.st_uid + 1).locate(), root / "xdg/compactador");
+}
+
 TEST(ProgramFolderRealTest, TheExecutableFolderHoldsThisTestProgram) {
     const std::string folder = ProgramFolder::executableFolder();
     EXPECT_TRUE(fileExists(folder + "/maintenance_tests"));

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -175,8 +176,81 @@ TEST_F(FileOperationsTest, CopyWritesTheWholeFileAndReplacesTheDestination) {
     EXPECT_EQ(readFile(folder / "a.mdb"), big);
     struct stat st {};
     ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // A scratch copy keeps only the owner's bits: no one else reads it.
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(folderNames(folder.path()), (std::vector<std::string>{"a.mdb", "b.mdb"}));
+}
+
+TEST_F(FileOperationsTest, ACopyGivenAttributesTakesTheirModeAndExtendedAttributes) {
+    writeFile(folder / "a.mdb", "banco");
+    ASSERT_EQ(::chmod((folder / "a.mdb").c_str(), 0640), 0);
+    const bool extended = ::setxattr((folder / "a.mdb").c_str(), "user.origem", "loja", 4, 0) == 0;
+    const maintenance::FileAttributes original = files.attributes(folder / "a.mdb");
+    EXPECT_EQ(original.mode, 0640u);
+    files.copy(folder / "a.mdb", folder / "c.mdb");
+    ASSERT_EQ(::chmod((folder / "a.mdb").c_str(), 0600), 0);
+    files.copy(folder / "c.mdb", folder / "b.mdb", original);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(readFile(folder / "b.mdb"), "banco");
+    if (extended) {
+        char value[16] = {};
+        EXPECT_EQ(::getxattr((folder / "b.mdb").c_str(), "user.origem", value, sizeof value), 4);
+        EXPECT_EQ(std::string(value), "loja");
+        EXPECT_LT(::getxattr((folder / "c.mdb").c_str(), "user.origem", value, sizeof value), 0);
+    }
+}
+
+// A POSIX access ACL in the kernel's own encoding: the owner, a named user
+// (uid 12345) who may read, the owning group, the mask and the others.
+std::string accessAclGrantingReadTo12345() {
+    std::string value;
+    const auto put16 = [&](unsigned v) { value += static_cast<char>(v & 0xff), value += static_cast<char>(v >> 8); };
+    const auto put32 = [&](unsigned v) { put16(v & 0xffff), put16(v >> 16); };
+    const auto entry = [&](unsigned tag, unsigned permissions, unsigned id) { put16(tag), put16(permissions), put32(id); };
+    put32(2);                         // version
+    entry(0x01, 6, 0xffffffff);       // owner: rw
+    entry(0x02, 4, 12345);            // user 12345: r
+    entry(0x04, 4, 0xffffffff);       // owning group: r
+    entry(0x10, 4, 0xffffffff);       // mask: r
+    entry(0x20, 0, 0xffffffff);       // others: nothing
+    return value;
+}
+
+TEST_F(FileOperationsTest, ACopyGivenAttributesCarriesTheAccessAcl) {
+    writeFile(folder / "a.mdb", "banco");
+    const std::string acl = accessAclGrantingReadTo12345();
+    if (::setxattr((folder / "a.mdb").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+        GTEST_SKIP() << "this file system keeps no ACLs";
+    }
+    const maintenance::FileAttributes original = files.attributes(folder / "a.mdb");
+    EXPECT_EQ(original.mode & 0777, 0640u);  // the mask shows as the group bits
+    files.copy(folder / "a.mdb", folder / "c.mdb");
+    char value[256];
+    EXPECT_LT(::getxattr((folder / "c.mdb").c_str(), "system.posix_acl_access", value, sizeof value), 0);
+    files.copy(folder / "c.mdb", folder / "b.mdb", original);
+    const ssize_t size = ::getxattr((folder / "b.mdb").c_str(), "system.posix_acl_access", value, sizeof value);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(std::string(value, static_cast<std::size_t>(size)), acl);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(FileOperationsTest, MakingPrivateTakesGroupAndOtherBitsOnlyFromAFileWithOneName) {
+    writeFile(folder / "a.mdb", "banco");
+    writeFile(folder / "b.mdb", "banco");
+    ASSERT_EQ(::chmod((folder / "a.mdb").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod((folder / "b.mdb").c_str(), 0644), 0);
+    ASSERT_EQ(::link((folder / "b.mdb").c_str(), (folder / "b2.mdb").c_str()), 0);
+    files.makePrivate(folder / "a.mdb");
+    files.makePrivate(folder / "b.mdb");
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "a.mdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat((folder / "b.mdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 // The real file system copies inside the kernel; one that stops doing so part way

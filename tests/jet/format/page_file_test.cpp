@@ -8,6 +8,9 @@
 #include <random>
 #include <vector>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "jet/format/jet_error.h"
@@ -218,6 +221,53 @@ TEST_F(PageFileReads, EncodedPagesAreDecodedOneByOneWithinARun) {
         EXPECT_EQ(std::vector<std::uint8_t>(p.bytes.begin(), p.bytes.end()), pageOf(content, p.number.value))
             << p.number.value;
     });
+}
+
+// Opens `path` in a child, which exits 0 when the open is refused with a message
+// naming the path and `kind`; a child still waiting after a generous bound is
+// killed, which fails the test instead of hanging it.
+int exitOfRefusedOpen(const std::string& path, const std::string& kind) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        try {
+            PageFile file(path);
+        } catch (const jet::JetError& e) {
+            const std::string message = e.what();
+            ::_exit(message.find(path) != std::string::npos && message.find(kind) != std::string::npos ? 0 : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    for (int waited = 0; waited < 300; ++waited) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ::usleep(100 * 1000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -2;  // still waiting on the open
+}
+
+TEST(PageFileOpen, ANamedPipeIsRefusedAtOnceWithoutWaitingForAWriter) {
+    jet_test::TempFolder folder;
+    const std::string fifo = (folder.path() / "x.mdb").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(exitOfRefusedOpen(fifo, "pipe nomeado"), 0);
+}
+
+TEST(PageFileOpen, AFolderIsRefusedAsAFolder) {
+    jet_test::TempFolder folder;
+    EXPECT_EQ(exitOfRefusedOpen(folder.path().string(), "pasta"), 0);
+}
+
+TEST(PageFileOpen, ARegularFileReadsAsBeforeAfterTheNonBlockingOpen) {
+    jet_test::TempFolder folder;
+    const auto path = folder.path() / "pequeno.mdb";
+    const std::vector<std::uint8_t> content = patternedPages(2);
+    jet_test::writeBytes(path, content);
+    PageFile file(path.string());
+    file.configure(kPageSize, 0);
+    EXPECT_EQ(file.fileSize(), content.size());
+    EXPECT_EQ(bytesOf(file.page(PageNumber(1))), pageOf(content, 1));
 }
 
 TEST(PageFileOwnedPage, MadePageKeepsItsBytes) {

@@ -23,6 +23,7 @@ const char* FaultyFileSystem::name(Call call) {
     case Call::RemoveFile: return "removeFile";
     case Call::MoveNoReplace: return "moveNoReplace";
     case Call::MoveReplacing: return "moveReplacing";
+    case Call::FreeSpace: return "freeSpace";
     }
     return "?";
 }
@@ -113,7 +114,24 @@ int FaultyFileSystem::handleStatus(int handle, FileStatus& out) {
     return real_.handleStatus(handle, out);
 }
 
-void FaultyFileSystem::takeOwnership(int handle, const FileStatus& original) { real_.takeOwnership(handle, original); }
+int FaultyFileSystem::freeSpace(const std::string& folder, std::uint64_t& bytes) {
+    if (const int e = gate(Call::FreeSpace, folder)) return e;
+    const auto reported = freeSpace_.find(folder);
+    if (reported != freeSpace_.end()) {
+        bytes = reported->second;
+        return 0;
+    }
+    return real_.freeSpace(folder, bytes);
+}
+
+// Not gated: the files' bytes and names do not depend on these.
+int FaultyFileSystem::readAttributes(int handle, maintenance::FileAttributes& out) {
+    return real_.readAttributes(handle, out);
+}
+void FaultyFileSystem::giveAttributes(int handle, const maintenance::FileAttributes& attributes) {
+    real_.giveAttributes(handle, attributes);
+}
+int FaultyFileSystem::changeMode(int handle, std::uint32_t mode) { return real_.changeMode(handle, mode); }
 
 int FaultyFileSystem::flush(int handle) {
     // Logged, not carried out: no test can pull the power, and thousands of

@@ -20,6 +20,7 @@ public:
     enum class Call {
         Status, LinkStatus, ListFolder, CanWriteFolder, MakeFolder, OpenForReading, CreateNew, OpenFolder,
         Read, Write, HandleStatus, Flush, Close, LockedByOther, RemoveFile, MoveNoReplace, MoveReplacing,
+        FreeSpace,
     };
     // Returns 0 to let the call run, or the errno value it fails with.
     using Rule = std::function<int(long ordinal, Call call, const std::string& path)>;
@@ -47,11 +48,17 @@ public:
     int read(int handle, std::span<char> buffer, std::size_t& count) override;
     int write(int handle, std::span<const char> data, std::size_t& count) override;
     int handleStatus(int handle, maintenance::FileStatus& out) override;
-    void takeOwnership(int handle, const maintenance::FileStatus& original) override;
+    int readAttributes(int handle, maintenance::FileAttributes& out) override;
+    void giveAttributes(int handle, const maintenance::FileAttributes& attributes) override;
+    int changeMode(int handle, std::uint32_t mode) override;
     int flush(int handle) override;
     int close(int handle) override;
     int lockedByOther(int handle, bool& locked) override;
+    int freeSpace(const std::string& folder, std::uint64_t& bytes) override;
     int removeFile(const std::string& path) override;
+
+    // From now on the file system holding `folder` reports `bytes` free.
+    void reportFreeSpace(const std::string& folder, std::uint64_t bytes) { freeSpace_[folder] = bytes; }
     int moveNoReplace(const std::string& from, const std::string& to) override;
     int moveReplacing(const std::string& from, const std::string& to) override;
 
@@ -64,6 +71,7 @@ private:
     long ordinal_ = 0;
     std::vector<std::string> log_;
     std::map<int, std::string> handles_;
+    std::map<std::string, std::uint64_t> freeSpace_;
 };
 
 }  // namespace testing_support
