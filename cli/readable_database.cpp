@@ -8,19 +8,9 @@
 #include "errno_text.h"
 #include "exit_status.h"
 #include "jet/format/jet_error.h"
+#include "jet/format/page_file.h"
 
 namespace cli {
-namespace {
-
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "uma pasta";
-    if (S_ISFIFO(mode)) return "um pipe nomeado (FIFO)";
-    if (S_ISSOCK(mode)) return "um socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "um dispositivo";
-    return "um arquivo especial";
-}
-
-}  // namespace
 
 bool readableDatabase(const std::string& path, std::ostream& err) {
     struct stat st {};
@@ -35,7 +25,7 @@ bool readableDatabase(const std::string& path, std::ostream& err) {
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        err << "compactar: " << path << " não é um arquivo comum (é " << kindOf(st.st_mode)
+        err << "compactar: " << path << " não é um arquivo comum (é " << jet::nonRegularFileKind(st.st_mode)
             << "); só arquivos comuns são lidos como banco de dados\n";
         return false;
     }

@@ -39,18 +39,13 @@ PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes) {
     return PageRef(owned, &owned->page);
 }
 
-namespace {
-
-// What a path that is not a regular file names, for the message that refuses it.
-std::string kindOfNonRegular(mode_t mode) {
+std::string nonRegularFileKind(std::uint32_t mode) {
     if (S_ISDIR(mode)) return "uma pasta";
     if (S_ISFIFO(mode)) return "um pipe nomeado (FIFO)";
     if (S_ISSOCK(mode)) return "um socket";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "um dispositivo";
     return "um arquivo especial";
 }
-
-}  // namespace
 
 PageFile::PageFile(const std::string& path, std::size_t cachePages) : path_(path), cachePages_(cachePages) {
     // Non-blocking, so that opening a pipe or a device does not wait for a
@@ -73,7 +68,7 @@ PageFile::PageFile(const std::string& path, std::size_t cachePages) : path_(path
         ::close(fd_);
         fd_ = -1;
         throw JetError(ErrorKind::Io,
-                       "O arquivo " + path + " não é um arquivo comum (é " + kindOfNonRegular(st.st_mode) +
+                       "O arquivo " + path + " não é um arquivo comum (é " + nonRegularFileKind(st.st_mode) +
                            ") e não pode ser lido como banco de dados",
                        "not a regular file");
     }

@@ -28,6 +28,10 @@ using PageRef = std::shared_ptr<const PageBuffer>;
 // A page that owns its bytes (pages built in memory).
 PageRef makePage(PageNumber number, std::vector<std::uint8_t> bytes);
 
+// What a path that is not a regular file names ("uma pasta", "um pipe nomeado
+// (FIFO)", ...), from its st_mode, for the message that refuses it.
+std::string nonRegularFileKind(std::uint32_t mode);
+
 // Read-only access to the pages of a database file through positioned reads and a
 // small cache. Pages handed out stay valid as long as the caller holds them.
 //
