@@ -353,6 +353,9 @@ void ProcedureRun::fail() {
     unit([&] { sink_.setStatus(std::string()); });
     message([&] { return texts::failed(); });
     unit([&] { sink_.setNormalPointer(); });
+    // A signal asked the program to end (a session closing, a polite kill): once
+    // the database is back, it ends, the window program too.
+    if (interruptedBy_ != 0) unit([&] { sink_.endProgram(); });
 }
 
 }  // namespace maintenance

@@ -1,12 +1,15 @@
 // Every ending of the repair-and-compact sequence: the messages, the status
 // texts and pointer changes in order, and the files left at the database path
 // and in the program folder.
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "interruption_guard.h"
 #include "procedure_setup.h"
 
 namespace {
@@ -259,6 +262,53 @@ TEST_F(ProcedureEndingsTest, AnAccessFileOfEachFormatGoesThroughTheWholeSequence
         EXPECT_TRUE(sink.ended());
         EXPECT_EQ(other.contentsOf(other.database()), other.original() + "|reparado|compactado");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Raises a real signal when the run shows the status that starts with `at`.
+class SignallingSink : public testing_support::RecordingSink {
+public:
+    SignallingSink(std::string path, std::string at, int signal)
+        : RecordingSink(std::move(path)), at_(std::move(at)), signal_(signal) {}
+    void setStatus(const std::string& text) override {
+        RecordingSink::setStatus(text);
+        if (!raised_ && text.rfind(at_, 0) == 0) {
+            raised_ = true;
+            std::raise(signal_);
+        }
+    }
+
+private:
+    std::string at_;
+    int signal_;
+    bool raised_ = false;
+};
+
+// A signal during the run puts the database back, says so, and then ends the
+// program (the window program has no exit status of its own to carry it).
+TEST_F(ProcedureEndingsTest, ASignalWhileTheDatabaseIsAwayPutsItBackAndEndsTheProgram) {
+    const std::string before = database();
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        SignallingSink sink(setup.database(), "Reparando Banco de Dados", signal);
+        setup.run(sink);
+        const auto messages = sink.messages();
+        ASSERT_GE(messages.size(), 2u);
+        EXPECT_NE(std::find(messages.begin(), messages.end(),
+                            "O Processo Foi Interrompido (sinal " + maintenance::signalName(signal) + ")."),
+                  messages.end());
+        EXPECT_EQ(messages.back(), "O Arquivo Não pode ser Reparado/Compactado.");
+        EXPECT_EQ(sink.events().back(), "end");
+        EXPECT_EQ(setup.procedure().interruptedBy(), signal);
+        EXPECT_EQ(database(), before);
+    }
+    // Without a signal a failed run leaves the program open for another try.
+    testing_support::RecordingSink missing(setup.dataFolder() + "/nada.mdb");
+    setup.run(missing);
+    EXPECT_NE(missing.events().back(), "end");
 }
 
 }  // namespace
