@@ -1,7 +1,8 @@
 // One fuzz input = one database file: open it, read every table's rows and values
-// (long values included), read every property blob, and run the full check. Any
-// JetError is a correct answer to a damaged file; a crash, sanitizer report, leak
-// or hang is a bug.
+// (long values included), read every property blob, run the full check, then
+// repair it (which may rewrite it, indexes built from the rows). Any JetError or
+// RepairError is a correct answer to a damaged file; a crash, sanitizer report,
+// leak or hang is a bug.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "jet/check/checker.h"
 #include "jet/format/jet_error.h"
+#include "jet/repair/repair.h"
 #include "jet/table/database.h"
 
 namespace {
@@ -51,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto db = jet::Database::open(path);
         readEverything(*db);
         jet::Checker(*db).run();
+    } catch (const jet::JetError&) {
+    }
+    try {
+        jet::repairDatabase(path);
+    } catch (const jet::RepairError&) {
     } catch (const jet::JetError&) {
     }
     return 0;
