@@ -807,17 +807,17 @@ void Compactor::verify(const CompactResult& result) {
         // Nothing that does not check clean is written. Damage the source shows too
         // (the same kind in the same table) was carried over from it: the message
         // then sends the user to the repair instead of blaming the compaction.
-        for (const Finding& f : r->findings) {
-            if (f.kind != FindingClass::Damage) continue;
-            const CheckReport s = Checker(*db_, check).run();
-            for (const Finding& g : s.findings) {
-                if (g.kind == FindingClass::Damage && g.code == f.code && g.table == f.table)
+        const auto damage = std::find_if(r->findings.begin(), r->findings.end(),
+                                         [](const Finding& f) { return f.kind == FindingClass::Damage; });
+        if (damage != r->findings.end()) {
+            for (const Finding& g : Checker(*db_, check).run().findings) {
+                if (g.kind == FindingClass::Damage && g.code == damage->code && g.table == damage->table)
                     throw refusal("O banco de origem está danificado (" + g.describe() +
                                       "); repare-o antes de compactá-lo",
-                                  "source damage carried into the output: " + f.code);
+                                  "source damage carried into the output: " + damage->code);
             }
-            throw refusal("O banco compactado não passou na verificação: " + f.describe(),
-                          "checker found damage in the output: " + f.code);
+            throw refusal("O banco compactado não passou na verificação: " + damage->describe(),
+                          "checker found damage in the output: " + damage->code);
         }
         if (r->freePages != 0 || r->leakedPages != 0)
             throw refusal("O banco compactado ainda tem páginas livres ou perdidas",

@@ -251,11 +251,9 @@ void checkFile(const std::string& relative, FileTally& t) {
                     ++t.notCheckable;
                     ++byOrder.notCheckable;
                     const KeyColumn& kc = encoder.columns()[k.gap->columnIndex];
-                    char ch[16];
-                    std::snprintf(ch, sizeof ch, "U+%04X", k.gap->character);
                     std::string name = keyGapReasonName(k.gap->reason);
                     if (k.gap->reason == KeyGapReason::UnsupportedCharacter && kc.sortOrder) {
-                        name = sortOrderName(*kc.sortOrder) + " has no code for " + ch;
+                        name = sortOrderName(*kc.sortOrder) + " has no code for " + codePointText(k.gap->character);
                     } else if (k.gap->reason == KeyGapReason::UnsupportedType) {
                         char type[8];
                         std::snprintf(type, sizeof type, "0x%02X", kc.type);
