@@ -227,7 +227,7 @@ void rebuildIndexes(const std::string& path) {
 
 }  // namespace
 
-void repairDatabase(const std::string& path) {
+RepairReport repairDatabase(const std::string& path) {
     std::unique_ptr<Database> db;
     try {
         db = Database::open(path);
@@ -247,7 +247,9 @@ void repairDatabase(const std::string& path) {
     if (indexesDamaged) {
         db.reset();  // the rebuild reads the file afresh
         rebuildIndexes(path);
-        return;
+        RepairReport result;
+        result.rewritten = true;
+        return result;
     }
 
     PagePatches patches(*db);
@@ -273,8 +275,41 @@ void repairDatabase(const std::string& path) {
             throw RepairError(num::DatabaseDamaged, damageDescription(f));
         }
     }
-    if (patches.empty()) return;
     patches.write(path);
+    return {};
+}
+
+RepairReport repairDatabaseInto(const std::string& source, const std::string& destination) {
+    std::error_code ec;
+    if (!std::filesystem::copy_file(source, destination, std::filesystem::copy_options::none, ec))
+        throw RepairError(num::CannotOpenFile, "Não foi possível copiar '" + source + "' para '" + destination +
+                                                   "': " + ec.message());
+    try {
+        return repairDatabase(destination);
+    } catch (...) {
+        std::filesystem::remove(destination, ec);
+        throw;
+    }
+}
+
+std::uint64_t RepairReport::rowsDropped() const {
+    std::uint64_t n = 0;
+    for (const RepairItem& i : items)
+        if (i.kind == RepairItem::Kind::RowDropped || i.kind == RepairItem::Kind::TableLost) n += i.count;
+    return n;
+}
+
+std::uint64_t RepairReport::valuesChanged() const {
+    std::uint64_t n = 0;
+    for (const RepairItem& i : items)
+        if (i.kind == RepairItem::Kind::ValueCut || i.kind == RepairItem::Kind::ValueNulled) ++n;
+    return n;
+}
+
+std::size_t RepairReport::tablesAffected() const {
+    std::set<std::string> names;
+    for (const RepairItem& i : items) names.insert(i.table);
+    return names.size();
 }
 
 }  // namespace jet

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "jet/repair/repair_error.h"
+#include "jet/repair/repair_report.h"
 
 namespace jet {
 
@@ -17,6 +18,10 @@ namespace jet {
 // mode. Anything else wrong (an unrecognised format, a damaged table, ...) throws
 // RepairError with a Jet error number and a Portuguese description naming what
 // and where; the file is then left exactly as it was.
-void repairDatabase(const std::string& path);
+RepairReport repairDatabase(const std::string& path);
+
+// The same repair written to `destination` (which must not exist); `source` is
+// only read. A sound source gives a plain copy with its statistics mended.
+RepairReport repairDatabaseInto(const std::string& source, const std::string& destination);
 
 }  // namespace jet
