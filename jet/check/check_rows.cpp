@@ -11,6 +11,7 @@
 #include "jet/table/data_page.h"
 #include "jet/table/long_value_reader.h"
 #include "jet/table/value_decoder.h"
+#include "jet/table/value_rules.h"
 
 namespace jet {
 
@@ -239,14 +240,7 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
         for (auto& expected : out_->expected) expected.emplace_back();  // present, key unknown
         return;
     }
-    if (fields_.columnCount > t_.maxColumns)
-        damage("row_column_count", "a linha diz ter " + std::to_string(fields_.columnCount) +
-                                       " colunas, a tabela no máximo " + std::to_string(t_.maxColumns),
-               pn, r);
-    if (fields_.varCount > t_.varColumnSlots && t_.varColumnSlots > 0)
-        damage("row_var_count", "a linha tem " + std::to_string(fields_.varCount) +
-                                    " posições variáveis, a tabela no máximo " + std::to_string(t_.varColumnSlots),
-               pn, r);
+    if (const std::optional<RuleBreak> shape = rowShapeBreak(fields_, t_)) damage(shape->code, shape->message, pn, r);
 
     for (std::size_t i = 0; i < t_.columns.size(); ++i) {
         const Column& c = t_.columns[i];
@@ -304,7 +298,6 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
 void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at) {
     const std::uint32_t pn = at.page.value;
     const int r = at.row;
-    const bool jet3 = layout_.jet3;
     const auto& b = f.bytes;
     if (c.isCalculated()) {
         // Wrapped values, checked by decoding only; but a result kept as a long
@@ -312,75 +305,25 @@ void RowScanner::checkValue(const Column& c, const FieldBytes& f, RowPointer at)
         if (c.storesLongValue()) checkLongValue(c, b, at);
         return;
     }
-    // A value of a fixed-size type has exactly that size. Another size means the
-    // definition and the rows disagree (a damaged type byte turns a Text column into
-    // Date/Time): the reader would make up values from the first bytes.
-    if (const std::size_t size = fixedSizeOf(c.type);
-        size != 0 && c.type != column_type::Binary3992 && c.type != column_type::ExtendedDateTime &&
-        b.size() != size) {
-        damage("value_size", "o valor da coluna " + c.name + " tem " + std::to_string(b.size()) +
-                                 " bytes, mas um valor do tipo " + columnTypeName(c.type) + " tem " +
-                                 std::to_string(size),
-               pn, r);
+    if (c.isLongValue()) {
+        checkLongValue(c, b, at);
         return;
     }
-    switch (c.type) {
-        case column_type::Text: {
-            const bool compressed = !jet3 && b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE;
-            if (!jet3 && !compressed && b.size() % 2 != 0)
-                damage("text_odd_length", "texto Unicode da coluna " + c.name + " com número ímpar de bytes", pn, r);
-            if (!compressed && c.length > 0 && b.size() > c.length)
-                damage("text_too_long", "texto da coluna " + c.name + " maior que o tamanho da coluna", pn, r);
-            break;
-        }
-        case column_type::Numeric:
-            if (c.isFixed() && !b.empty() && b[0] != 0x00 && b[0] != 0x80)
-                damage("numeric_sign", "sinal inválido no valor decimal da coluna " + c.name, pn, r);
-            break;
-        case column_type::ExtendedDateTime: {
-            bool ok = b.size() == 42;
-            for (std::size_t i = 0; ok && i < 41; ++i) {
-                const bool sep = i == 19 || i == 32 || i == 40;
-                ok = sep ? (b[i] == ':' || (i == 40 && b[i] == '7') || (i == 32 && b[i] == '.'))
-                         : (b[i] >= '0' && b[i] <= '9');
-            }
-            (void)ok;  // the separator layout is not certain enough to call a mismatch damage
-            if (b.size() != 42)
-                damage("extended_date_size", "data estendida da coluna " + c.name + " sem 42 bytes", pn, r);
-            break;
-        }
-        case column_type::Memo:
-        case column_type::Ole: checkLongValue(c, b, at); return;
-        default: break;
-    }
+    if (const std::optional<RuleBreak> broken = storedValueBreak(c, b, layout_.jet3))
+        damage(broken->code, broken->message, pn, r);
 }
 
 void RowScanner::checkLongValue(const Column& c, std::span<const std::uint8_t> field, RowPointer at) {
     const std::uint32_t pn = at.page.value;
     const int r = at.row;
     const ErrorLocation where{.page = pn, .row = r, .table = t_.name};
-    LongValueDescriptor d;
-    try {
-        d = LongValueDescriptor::parse(field, where);
-    } catch (const JetError&) {
-        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " tem menos de 12 bytes", pn,
-               r);
-        return;
+    if (const std::optional<RuleBreak> broken = longValueDescriptorBreak(c, field)) {
+        damage(broken->code, broken->message, pn, r);
+        if (broken->unreadable) return;
     }
+    const LongValueDescriptor d = LongValueDescriptor::parse(field, where);
     using Kind = LongValueDescriptor::Kind;
-    if (d.kind == Kind::Invalid) {
-        damage("long_value_kind", "tipo de armazenamento inválido no valor longo da coluna " + c.name, pn, r);
-        return;
-    }
-    if (d.kind == Kind::Inline) {
-        if (d.length != field.size() - 12)
-            damage("long_value_inline_length", "o valor longo em linha da coluna " + c.name +
-                                                   " não tem o comprimento que declara",
-                   pn, r);
-        return;
-    }
-    if (field.size() != 12)
-        damage("long_value_descriptor", "o descritor de valor longo da coluna " + c.name + " não tem 12 bytes", pn, r);
+    if (d.kind == Kind::Inline) return;
     // Walk the value's LVAL rows without copying its bytes: each row must exist on a
     // long-value page, a chain must end (no cycle) and carry at least the length.
     std::vector<RowPointer>& segments = chainScratch_;
