@@ -34,10 +34,7 @@ RowEncoder::RowEncoder(const TableDefinition& table, const FormatLayout& layout)
         std::size_t size = fixedSizeOf(c.type);
         if (size == 0 && !c.isBoolean()) size = c.length;
         fixedSizes_.push_back(size);
-        if (c.isBoolean()) continue;
-        if (c.isFixed()) {
-            fixedAreaSize_ = std::max(fixedAreaSize_, std::size_t{c.fixedOffset} + size);
-        } else {
+        if (!c.isBoolean() && !c.isFixed()) {
             hasVariableColumns_ = true;
             varCount = std::max<std::size_t>(varCount, std::size_t{c.varSlot} + 1);
         }
@@ -56,28 +53,45 @@ RowEncoder::RowEncoder(const TableDefinition& table, const FormatLayout& layout)
     }
 }
 
-void RowEncoder::encode(std::span<const FieldBytes> fields, std::vector<std::uint8_t>& out) const {
+void RowEncoder::encode(std::span<const FieldBytes> fields, const RowShape& shape,
+                        std::vector<std::uint8_t>& out) const {
     const auto& cols = table_->columns;
     if (fields.size() != cols.size())
         throwBadRow(std::to_string(fields.size()) + " fields for " + std::to_string(cols.size()) + " columns", *table_);
+    if ((layout_.jet3 && (shape.columnCount > 0xFF || shape.varCount > 0xFF)) ||
+        (!hasVariableColumns_ && shape.varCount != 0))
+        throwBadRow("row shape of " + std::to_string(shape.columnCount) + " columns and " +
+                        std::to_string(shape.varCount) + " var slots does not suit the table",
+                    *table_);
 
     const std::size_t countSize = layout_.jet3 ? 1 : 2;
-    const std::size_t maskSize = (std::size_t{columnCount_} + 7) / 8;
+    const std::size_t maskSize = (std::size_t{shape.columnCount} + 7) / 8;
 
-    // Var data size first: it decides the Jet3 jump table and the padding.
+    // Sizes first: the fixed area spans every fixed column the row counts, and the
+    // var data size decides the padding.
+    std::size_t fixedSize = 0;
     std::size_t varBytes = 0;
-    for (int index : columnOfSlot_)
-        if (index >= 0 && fields[static_cast<std::size_t>(index)].present)
-            varBytes += fields[static_cast<std::size_t>(index)].bytes.size();
-
-    std::size_t fixedSize = fixedAreaSize_;
-    const std::size_t offsetBytes = hasVariableColumns_ ? (layout_.jet3 ? 1u : 2u) * (std::size_t{varCount_} + 2) : 0;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+        const Column& c = cols[i];
+        const FieldBytes& f = fields[i];
+        const bool counted = c.number < shape.columnCount && (c.isFixed() || c.isBoolean() || c.varSlot < shape.varCount);
+        if (f.present && !counted)
+            throwBadRow("column " + c.name + " has a value but no place in a row of " +
+                            std::to_string(shape.columnCount) + " columns and " + std::to_string(shape.varCount) +
+                            " var slots",
+                        *table_);
+        if (c.isBoolean() || c.number >= shape.columnCount) continue;
+        if (c.isFixed()) fixedSize = std::max(fixedSize, std::size_t{c.fixedOffset} + fixedSizes_[i]);
+        else if (f.present) varBytes += f.bytes.size();
+    }
+    const std::size_t offsetBytes =
+        hasVariableColumns_ ? (layout_.jet3 ? 1u : 2u) * (std::size_t{shape.varCount} + 2) : 0;
     const std::size_t minimum = countSize + fixedSize + varBytes + offsetBytes + maskSize;
     if (minimum < kMinRowLength) fixedSize += kMinRowLength - minimum;
 
     out.assign(countSize + fixedSize, 0);
-    if (layout_.jet3) bytes::putU8(out, 0, static_cast<std::uint8_t>(columnCount_));
-    else bytes::putU16le(out, 0, columnCount_);
+    if (layout_.jet3) bytes::putU8(out, 0, static_cast<std::uint8_t>(shape.columnCount));
+    else bytes::putU16le(out, 0, shape.columnCount);
 
     std::vector<std::uint8_t> mask(maskSize, 0);
     for (std::size_t i = 0; i < cols.size(); ++i) {
@@ -95,17 +109,18 @@ void RowEncoder::encode(std::span<const FieldBytes> fields, std::vector<std::uin
     }
 
     if (hasVariableColumns_) {
-        std::vector<std::size_t> offsets;  // varCount_ + 1 entries, the last being eod
-        offsets.reserve(std::size_t{varCount_} + 1);
-        for (int index : columnOfSlot_) {
+        std::vector<std::size_t> offsets;  // shape.varCount + 1 entries, the last being eod
+        offsets.reserve(std::size_t{shape.varCount} + 1);
+        for (std::size_t slot = 0; slot < shape.varCount; ++slot) {
             offsets.push_back(out.size());
+            const int index = slot < columnOfSlot_.size() ? columnOfSlot_[slot] : -1;
             if (index < 0) continue;  // a deleted column's slot stays, empty
             const FieldBytes& f = fields[static_cast<std::size_t>(index)];
             if (f.present) out.insert(out.end(), f.bytes.begin(), f.bytes.end());
         }
         offsets.push_back(out.size());
-        if (layout_.jet3) writeVarOffsetsJet3(offsets, maskSize, out);
-        else writeVarOffsetsJet4(offsets, out);
+        if (layout_.jet3) writeVarOffsetsJet3(offsets, shape.varCount, maskSize, out);
+        else writeVarOffsetsJet4(offsets, shape.varCount, out);
     }
     out.insert(out.end(), mask.begin(), mask.end());
 
@@ -115,7 +130,8 @@ void RowEncoder::encode(std::span<const FieldBytes> fields, std::vector<std::uin
                     *table_);
 }
 
-void RowEncoder::writeVarOffsetsJet4(const std::vector<std::size_t>& offsets, std::vector<std::uint8_t>& out) const {
+void RowEncoder::writeVarOffsetsJet4(const std::vector<std::size_t>& offsets, std::uint16_t varCount,
+                                     std::vector<std::uint8_t>& out) const {
     // Stored backwards: eod at the lowest address, slot 0 next to the var count.
     const std::size_t start = out.size();
     out.resize(start + 2 * offsets.size() + 2);
@@ -123,15 +139,15 @@ void RowEncoder::writeVarOffsetsJet4(const std::vector<std::size_t>& offsets, st
         if (offsets[i] > 0xFFFF) throwBadRow("var offset " + std::to_string(offsets[i]) + " too large", *table_);
         bytes::putU16le(out, start + 2 * (offsets.size() - 1 - i), static_cast<std::uint16_t>(offsets[i]));
     }
-    bytes::putU16le(out, out.size() - 2, varCount_);
+    bytes::putU16le(out, out.size() - 2, varCount);
 }
 
-void RowEncoder::writeVarOffsetsJet3(const std::vector<std::size_t>& offsets, std::size_t trailerBytes,
-                                     std::vector<std::uint8_t>& out) const {
+void RowEncoder::writeVarOffsetsJet3(const std::vector<std::size_t>& offsets, std::uint16_t varCount,
+                                     std::size_t maskSize, std::vector<std::uint8_t>& out) const {
     // The jump table has (L - 1) / 256 entries and is part of L itself: grow it until
     // the row length it implies needs no more entries.
     const std::size_t eodPos = out.size();
-    const std::size_t lengthWithoutJumps = eodPos + offsets.size() + 1 + trailerBytes;
+    const std::size_t lengthWithoutJumps = eodPos + offsets.size() + 1 + maskSize;
     std::size_t jumps = 0;
     while ((lengthWithoutJumps + jumps - 1) / 256 > jumps) ++jumps;
 
@@ -147,7 +163,7 @@ void RowEncoder::writeVarOffsetsJet3(const std::vector<std::size_t>& offsets, st
         }
     }
     for (std::size_t k = jumps; k-- > 0;) out.push_back(jumpEntries[k]);
-    out.push_back(static_cast<std::uint8_t>(varCount_));
+    out.push_back(static_cast<std::uint8_t>(varCount));
 }
 
 }  // namespace jet
