@@ -12,7 +12,8 @@ namespace jet {
 namespace {
 
 // Rows are never shorter than this, so that any row can later be replaced in place
-// by a 4-byte overflow pointer; Access pads smaller rows the same way.
+// by a 4-byte overflow pointer (Access keeps the same minimum). The padding goes in
+// the fixed area, where readers look at nothing but the columns' offsets.
 constexpr std::size_t kMinRowLength = 5;
 
 [[noreturn]] void throwBadRow(const std::string& detail, const TableDefinition& table) {
