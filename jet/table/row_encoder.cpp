@@ -12,7 +12,8 @@ namespace jet {
 namespace {
 
 // Rows are never shorter than this, so that any row can later be replaced in place
-// by a 4-byte overflow pointer; Access pads smaller rows the same way.
+// by a 4-byte overflow pointer (Access keeps the same minimum). The padding goes in
+// the fixed area, where readers look at nothing but the columns' offsets.
 constexpr std::size_t kMinRowLength = 5;
 
 [[noreturn]] void throwBadRow(const std::string& detail, const TableDefinition& table) {
@@ -144,7 +145,7 @@ void RowEncoder::writeVarOffsetsJet4(const std::vector<std::size_t>& offsets, st
 
 void RowEncoder::writeVarOffsetsJet3(const std::vector<std::size_t>& offsets, std::uint16_t varCount,
                                      std::size_t maskSize, std::vector<std::uint8_t>& out) const {
-    // The jump table has (L - 1) / 256 entries and is part of L itself: grow it until
+    // The jump table has (L - 1) / 256 entries and counts in L itself: grow it until
     // the row length it implies needs no more entries.
     const std::size_t eodPos = out.size();
     const std::size_t lengthWithoutJumps = eodPos + offsets.size() + 1 + maskSize;
