@@ -21,6 +21,8 @@
 #include "jet/table/database.h"
 #include "jet/table/long_value_reader.h"
 #include "jet/table/row_decoder.h"
+#include "jet/table/row_encoder.h"
+#include "jet/table/salvage_cursor.h"
 #include "jet/table/table_definition_writer.h"
 #include "jet/table/usage_map_writer.h"
 
@@ -88,6 +90,21 @@ struct SourceEntries {
     }
 };
 
+// Salvage: the long values of a row that could not be read whole, by the row's slot.
+using DamagedValues = std::unordered_map<RowPointer, std::vector<DamagedLongValue>>;
+
+// Where a long value written from memory (a cut Memo, or one that shared its rows
+// with another value) now is, by record and column.
+struct RewrittenLongValue {
+    RowPointer pointer;
+    std::uint32_t length = 0;
+    bool singleRow = false;
+};
+using RewrittenValues = std::unordered_map<std::uint64_t, RewrittenLongValue>;
+constexpr std::uint64_t rewrittenKey(std::uint32_t record, std::size_t column) {
+    return (std::uint64_t{record} << 16) | column;
+}
+
 struct MapSlot {
     UsageMapContent content;
     RowPointer location;  // where its row ends up
@@ -130,6 +147,21 @@ private:
     std::optional<DataPage> page_;
 };
 
+// Salvage: the row with every long value that could not be read at all made
+// NULL, re-encoded in the row's own shape.
+void nullDamagedValues(const TableDefinition& def, const FormatLayout& layout,
+                       const std::vector<DamagedLongValue>& damaged, std::vector<std::uint8_t>& raw,
+                       const ErrorLocation& where) {
+    if (std::none_of(damaged.begin(), damaged.end(), [](const DamagedLongValue& d) { return d.nulled; })) return;
+    const RowDecoder decoder(def, layout);
+    RowFields fields;
+    const std::vector<std::uint8_t> row = raw;
+    decoder.split(row, fields, where);
+    for (const DamagedLongValue& d : damaged)
+        if (d.nulled) fields.fields.at(d.column) = FieldBytes{};
+    RowEncoder(def, layout).encode(fields.fields, RowShape{fields.columnCount, fields.varCount}, raw);
+}
+
 class Compactor {
 public:
     Compactor(const std::string& source, const std::string& destination, const CompactOptions& options)
@@ -150,7 +182,9 @@ private:
                                 const std::vector<std::uint32_t>* order);
     bool indexUsesIds(const TableWork& t, const PhysicalIndex& index) const;
     void copyLongValues(TableWork& t, const std::vector<RowRecord>& records, const std::vector<std::uint32_t>& order,
-                        std::unordered_map<RowPointer, RowPointer>& moved);
+                        const DamagedValues& damaged, std::unordered_map<RowPointer, RowPointer>& moved,
+                        RewrittenValues& rewritten);
+    void loseTable(const TableEntry& entry);
     void placeMaps();
     void writeDefinitions();
     void writeGlobalMap();
@@ -191,10 +225,18 @@ private:
     SourceEntries spareEntries_;
     std::vector<IndexBuildEntry> buildEntries_;
     std::unordered_map<std::string, std::uint64_t> sourceRowCounts_;
+    // Salvage: what was left out, and the catalog rows of tables that were lost.
+    std::vector<SalvageItem> losses_;
+    std::unordered_set<RowPointer> droppedCatalogRows_;
+    std::size_t lostTables_ = 0;
 };
 
 void Compactor::prepareTables() {
     for (const TableEntry& entry : db_->tables()) {
+        if (!entry.definition && options_.salvage) {
+            loseTable(entry);
+            continue;
+        }
         if (!entry.definition)
             throw refusal("A definição da tabela " + entry.name() + " está danificada: " + entry.definitionError,
                           "table definition unreadable", ErrorLocation{.table = entry.name()});
@@ -219,6 +261,35 @@ void Compactor::prepareTables() {
             throw refusal("Duas tabelas do catálogo usam a mesma definição (página " +
                               std::to_string(t.oldId.value) + ")",
                           "two catalog rows share a TDEF page");
+}
+
+// A table whose definition cannot be read is left out with its catalog row; what
+// it held is counted from the data pages that still name it as their owner.
+void Compactor::loseTable(const TableEntry& entry) {
+    const PageNumber id(static_cast<std::uint32_t>(entry.catalog.id) & 0x00FFFFFFu);
+    SalvageItem item;
+    item.kind = SalvageItem::Kind::TableLost;
+    item.table = entry.name();
+    item.page = id.value;
+    item.count = 0;
+    for (std::uint32_t n = 3; n < db_->pageCount(); ++n) {
+        try {
+            PageRef ref = db_->file().page(PageNumber(n));
+            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), layout_.dataOwner) != id.value) continue;
+            const DataPage page(ref, layout_);
+            ++item.pages;
+            for (std::uint16_t r = 0; r < page.rowCount(); ++r)
+                if (!page.isDeleted(r)) ++item.count;
+        } catch (const JetError&) {
+            // An unreadable page adds nothing to count.
+        }
+    }
+    item.description = "a definição da tabela não pôde ser lida (" + entry.definitionError + "); " +
+                       std::to_string(item.count) + " linhas em " + std::to_string(item.pages) +
+                       " páginas de dados se perderam";
+    losses_.push_back(std::move(item));
+    droppedCatalogRows_.insert(entry.catalog.location);
+    ++lostTables_;
 }
 
 void Compactor::assignDefinitionPages() {
@@ -382,10 +453,13 @@ std::vector<std::uint32_t> Compactor::outputOrder(
 }
 
 // Long values go before the table's rows: each Memo/OLE column gets pages of
-// single-row values, and chains with one full chunk per page, in row order.
+// single-row values, and chains with one full chunk per page, in row order. A
+// salvage writes a damaged value's readable part from memory (and a value whose
+// rows another value uses too, so that each has its own), and skips one that
+// becomes NULL.
 void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& records,
-                               const std::vector<std::uint32_t>& order,
-                               std::unordered_map<RowPointer, RowPointer>& moved) {
+                               const std::vector<std::uint32_t>& order, const DamagedValues& damaged,
+                               std::unordered_map<RowPointer, RowPointer>& moved, RewrittenValues& rewritten) {
     const TableDefinition& def = *t.definition;
     struct ColumnState {
         std::size_t position = 0;
@@ -419,80 +493,120 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
         std::vector<std::uint8_t> value;
         DataPageBuilder chainPage(layout_, kLongValueOwner);
         ErrorLocation where{.table = def.name};  // one copy of the name, not one a row
+        using Feed = std::function<void(const std::function<void(std::span<const std::uint8_t>)>&)>;
+        auto addSingle = [&](ColumnState& s, std::span<const std::uint8_t> bytesOfValue) {
+            if (bytesOfValue.size() > DataPageBuilder::maxRowLength(layout_))
+                throw refusal("Um valor longo da tabela " + def.name + " é maior que uma página",
+                              "single-row long value too large", where);
+            if (!s.singles->fits(bytesOfValue.size())) flushSingles(s);
+            if (s.singles->empty()) {
+                s.singlesPage = PageNumber(nextPage_++);
+                s.owned.push_back(s.singlesPage);
+            }
+            return RowPointer(s.singlesPage, s.singles->add(bytesOfValue));
+        };
+        // The value's bytes, as `feed` gives them, go straight into full-chunk pages,
+        // whatever size the rows they came from had, without assembling the value.
+        auto addChain = [&](ColumnState& s, std::size_t length, std::uint32_t word08, const Feed& feed) {
+            const std::size_t pages = length == 0 ? 1 : (length + chunk - 1) / chunk;
+            const std::uint32_t first = nextPage_;
+            nextPage_ += static_cast<std::uint32_t>(pages);
+            std::size_t i = 0;                 // chunk being filled
+            std::span<std::uint8_t> chunkData;  // its data bytes on the page
+            std::size_t filled = 0;
+            auto startChunk = [&] {
+                const std::size_t n = std::min(chunk, length - i * chunk);
+                chainPage.clear();
+                if (i == 0) chainPage.setHeaderWord08(word08);
+                const std::span<std::uint8_t> row = chainPage.addBlank(4 + n);
+                const RowPointer nextChunk =
+                    i + 1 < pages ? RowPointer(PageNumber(first + std::uint32_t(i) + 1), 0) : RowPointer();
+                bytes::putU32le(row, 0, nextChunk.toDescriptor());
+                chunkData = row.subspan(4);
+                filled = 0;
+            };
+            auto endChunk = [&] {
+                const PageNumber number(first + std::uint32_t(i));
+                writePage(number, chainPage.finished());
+                s.owned.push_back(number);
+            };
+            startChunk();
+            feed([&](std::span<const std::uint8_t> piece) {
+                while (!piece.empty()) {
+                    if (filled == chunkData.size()) {
+                        if (i + 1 >= pages)
+                            throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
+                                           "long value longer than its descriptor");
+                        endChunk();
+                        ++i;
+                        startChunk();
+                    }
+                    const std::size_t take = std::min(piece.size(), chunkData.size() - filled);
+                    std::copy(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take),
+                              chunkData.begin() + static_cast<std::ptrdiff_t>(filled));
+                    filled += take;
+                    piece = piece.subspan(take);
+                }
+            });
+            if (i + 1 != pages || filled != chunkData.size())
+                throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
+                               "long value shorter than its descriptor");
+            endChunk();
+            return RowPointer(PageNumber(first), 0);
+        };
+        auto addFromMemory = [&](ColumnState& s, std::uint32_t r, std::span<const std::uint8_t> field,
+                                 std::span<const std::uint8_t> content) {
+            RewrittenLongValue placed;
+            placed.length = static_cast<std::uint32_t>(content.size());
+            placed.singleRow = content.size() <= DataPageBuilder::maxRowLength(layout_);
+            if (placed.singleRow) {
+                placed.pointer = addSingle(s, content);
+            } else {
+                const std::uint32_t word08 = field.size() >= 12 ? bytes::u32le(field, 8) : 0;
+                placed.pointer = addChain(s, content.size(), word08, [&](const auto& sink) { sink(content); });
+            }
+            rewritten[rewrittenKey(r, s.position)] = placed;
+        };
         for (std::uint32_t r : order) {
             where.page = records[r].data.page.value;
             where.row = records[r].data.row;
             decoder.split(rows.row(records[r].data, def.name), fields, where);
+            const std::vector<DamagedLongValue>* hurt = nullptr;
+            if (!damaged.empty())
+                if (auto it = damaged.find(records[r].location); it != damaged.end()) hurt = &it->second;
             for (ColumnState& s : columns) {
                 if (s.position >= fields.fields.size()) continue;
                 const FieldBytes& f = fields.fields[s.position];
+                if (hurt) {
+                    const auto d = std::find_if(hurt->begin(), hurt->end(), [&](const DamagedLongValue& v) {
+                        return v.column == s.position;
+                    });
+                    if (d != hurt->end()) {
+                        if (!d->nulled) addFromMemory(s, r, f.bytes, d->kept);
+                        continue;
+                    }
+                }
                 if (!f.present || f.bytes.size() < 12) continue;
                 const std::uint8_t kind = f.bytes[3] & 0xC0;
                 if (kind == 0x80) continue;
                 const RowPointer old = RowPointer::fromDescriptor(bytes::u32le(f.bytes, 4));
-                if (moved.count(old))
-                    throw refusal("Dois valores longos da tabela " + def.name + " usam os mesmos dados; repare o banco",
-                                  "long value shared by two descriptors", where);
+                if (moved.count(old)) {
+                    if (!options_.salvage)
+                        throw refusal("Dois valores longos da tabela " + def.name +
+                                          " usam os mesmos dados; repare o banco",
+                                      "long value shared by two descriptors", where);
+                    reader.readInto(f.bytes, where, value);
+                    addFromMemory(s, r, f.bytes, value);
+                    continue;
+                }
                 if (kind == 0x40) {
                     reader.readInto(f.bytes, where, value);
-                    if (value.size() > DataPageBuilder::maxRowLength(layout_))
-                        throw refusal("Um valor longo da tabela " + def.name + " é maior que uma página",
-                                      "single-row long value too large", where);
-                    if (!s.singles->fits(value.size())) flushSingles(s);
-                    if (s.singles->empty()) {
-                        s.singlesPage = PageNumber(nextPage_++);
-                        s.owned.push_back(s.singlesPage);
-                    }
-                    moved[old] = RowPointer(s.singlesPage, s.singles->add(value));
+                    moved[old] = addSingle(s, value);
                 } else if (kind == 0x00) {
-                    // The chain's rows go straight into full-chunk pages, whatever
-                    // size the source's rows had, without assembling the value.
                     const std::size_t length = LongValueDescriptor::parse(f.bytes, where).length;
-                    const std::size_t pages = length == 0 ? 1 : (length + chunk - 1) / chunk;
-                    const std::uint32_t first = nextPage_;
-                    nextPage_ += static_cast<std::uint32_t>(pages);
-                    std::size_t i = 0;                 // chunk being filled
-                    std::span<std::uint8_t> chunkData;  // its data bytes on the page
-                    std::size_t filled = 0;
-                    auto startChunk = [&] {
-                        const std::size_t n = std::min(chunk, length - i * chunk);
-                        chainPage.clear();
-                        if (i == 0) chainPage.setHeaderWord08(bytes::u32le(f.bytes, 8));
-                        const std::span<std::uint8_t> row = chainPage.addBlank(4 + n);
-                        const RowPointer nextChunk =
-                            i + 1 < pages ? RowPointer(PageNumber(first + std::uint32_t(i) + 1), 0) : RowPointer();
-                        bytes::putU32le(row, 0, nextChunk.toDescriptor());
-                        chunkData = row.subspan(4);
-                        filled = 0;
-                    };
-                    auto endChunk = [&] {
-                        const PageNumber number(first + std::uint32_t(i));
-                        writePage(number, chainPage.finished());
-                        s.owned.push_back(number);
-                    };
-                    startChunk();
-                    reader.forEachPart(f.bytes, where, [&](std::span<const std::uint8_t> piece) {
-                        while (!piece.empty()) {
-                            if (filled == chunkData.size()) {
-                                if (i + 1 >= pages)
-                                    throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
-                                                   "long value longer than its descriptor");
-                                endChunk();
-                                ++i;
-                                startChunk();
-                            }
-                            const std::size_t take = std::min(piece.size(), chunkData.size() - filled);
-                            std::copy(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take),
-                                      chunkData.begin() + static_cast<std::ptrdiff_t>(filled));
-                            filled += take;
-                            piece = piece.subspan(take);
-                        }
+                    moved[old] = addChain(s, length, bytes::u32le(f.bytes, 8), [&](const auto& sink) {
+                        reader.forEachPart(f.bytes, where, sink);
                     });
-                    if (i + 1 != pages || filled != chunkData.size())
-                        throw JetError(ErrorKind::InvalidArgument, "Erro interno ao copiar um valor longo",
-                                       "long value shorter than its descriptor");
-                    endChunk();
-                    moved[old] = RowPointer(PageNumber(first), 0);
                 } else {
                     reader.readInto(f.bytes, where, value);  // reports the descriptor's flags
                     throw refusal("Um valor longo da tabela " + def.name + " tem um descritor inválido",
@@ -517,14 +631,32 @@ void Compactor::copyTable(TableWork& t) {
     for (std::size_t c = 0; c < def.columns.size(); ++c)
         if (def.columns[c].isAutonumber() && def.columns[c].type == column_type::Long) autonumberColumn = c;
     std::int64_t autonumberMax = 0;
-    {
+    const auto noteAutonumber = [&](const RowFields& fields) {
+        if (!autonumberColumn) return;
+        const FieldBytes& f = fields.fields[*autonumberColumn];
+        if (f.present && f.bytes.size() == 4) autonumberMax = std::max<std::int64_t>(autonumberMax, bytes::i32le(f.bytes, 0));
+    };
+    DamagedValues damaged;
+    if (options_.salvage) {
+        SalvageCursor cursor(db_->file(), layout_, db_->values(), def,
+                             findSalvagePages(db_->file(), layout_, def).pages);
+        const bool catalog = def.tdefPage == PageNumber(2);
+        while (cursor.next()) {
+            if (catalog && droppedCatalogRows_.count(cursor.location())) continue;
+            records.push_back(RowRecord{cursor.location(), cursor.dataLocation()});
+            if (!cursor.damagedValues().empty()) damaged[cursor.location()] = cursor.damagedValues();
+            noteAutonumber(cursor.fields());
+            if ((records.size() & 0x3FFF) == 0) report("Lendo " + def.name, records.size(), 0);
+        }
+        for (SalvageItem item : cursor.losses()) {
+            if (catalog && item.kind == SalvageItem::Kind::RowDropped) item.kind = SalvageItem::Kind::CatalogRowLost;
+            losses_.push_back(std::move(item));
+        }
+    } else {
         TableCursor cursor = db_->cursor(def);
         while (cursor.next()) {
             records.push_back(RowRecord{cursor.location(), cursor.dataLocation()});
-            if (autonumberColumn) {
-                const FieldBytes& f = cursor.fields().fields[*autonumberColumn];
-                if (f.present && f.bytes.size() == 4) autonumberMax = std::max<std::int64_t>(autonumberMax, bytes::i32le(f.bytes, 0));
-            }
+            noteAutonumber(cursor.fields());
             if ((records.size() & 0x3FFF) == 0) report("Lendo " + def.name, records.size(), 0);
         }
         // A page the table's map claims that is not one of its data pages would lose its rows.
@@ -548,7 +680,8 @@ void Compactor::copyTable(TableWork& t) {
     std::optional<std::pair<std::size_t, SourceEntries>> primaryEntries;
     const std::vector<std::uint32_t> order = outputOrder(t, records, primaryEntries);
     std::unordered_map<RowPointer, RowPointer> movedLongValues;
-    copyLongValues(t, records, order, movedLongValues);
+    RewrittenValues rewritten;
+    copyLongValues(t, records, order, damaged, movedLongValues, rewritten);
 
     std::vector<RowPointer> newLocation(records.size());
     std::vector<PageNumber> dataPages;
@@ -586,6 +719,14 @@ void Compactor::copyTable(TableWork& t) {
                 decoder.split(source, fields, where);
                 for (std::size_t c : longValuePositions) {
                     const FieldBytes& f = fields.fields[c];
+                    if (!rewritten.empty())
+                        if (auto w = rewritten.find(rewrittenKey(r, c)); w != rewritten.end()) {
+                            // Written from memory: a descriptor of its own length and place.
+                            const std::size_t off = static_cast<std::size_t>(f.bytes.data() - source.data());
+                            bytes::putU32le(raw, off, w->second.length | (w->second.singleRow ? 0x40000000u : 0u));
+                            bytes::putU32le(raw, off + 4, w->second.pointer.toDescriptor());
+                            continue;
+                        }
                     if (!f.present || f.bytes.size() < 12 || (f.bytes[3] & 0xC0) == 0x80) continue;
                     const std::size_t off = static_cast<std::size_t>(f.bytes.data() - source.data());
                     const RowPointer old = RowPointer::fromDescriptor(bytes::u32le(f.bytes, 4));
@@ -607,6 +748,8 @@ void Compactor::copyTable(TableWork& t) {
                     }
                 }
             }
+            if (!damaged.empty())
+                if (auto d = damaged.find(records[r].location); d != damaged.end()) nullDamagedValues(def, layout_, d->second, raw, where);
             if (raw.size() > DataPageBuilder::maxRowLength(layout_))
                 throw refusal("Uma linha da tabela " + def.name + " é maior que uma página", "row too large", where);
             if (!page.fits(raw.size())) flush();
@@ -767,7 +910,7 @@ void Compactor::writeGlobalMap() {
 void Compactor::verify(const CompactResult& result) {
     report("Verificando", 0, result.tables);
     std::unique_ptr<Database> out = Database::open(destination_);
-    if (out->tables().size() != db_->tables().size())
+    if (out->tables().size() + lostTables_ != db_->tables().size())
         throw refusal("O banco compactado não tem as mesmas tabelas do original", "table count differs");
     CheckOptions check;
     check.verifyIndexKeys = false;  // index keys were copied or encoded by the same encoder
@@ -810,6 +953,9 @@ void Compactor::verify(const CompactResult& result) {
         const auto damage = std::find_if(r->findings.begin(), r->findings.end(),
                                          [](const Finding& f) { return f.kind == FindingClass::Damage; });
         if (damage != r->findings.end()) {
+            if (options_.salvage)
+                throw refusal("O banco reparado não passou na verificação: " + damage->describe(),
+                              "checker found damage in the salvaged output: " + damage->code);
             for (const Finding& g : Checker(*db_, check).run().findings) {
                 if (g.kind == FindingClass::Damage && g.code == damage->code && g.table == damage->table)
                     throw refusal("O banco de origem está danificado (" + g.describe() +
@@ -827,7 +973,8 @@ void Compactor::verify(const CompactResult& result) {
 
 CompactResult Compactor::run() {
     report("Abrindo", 0, 0);
-    db_ = Database::open(source_);
+    if (options_.salvage) options_.rebuildIndexes = true;  // no tree of a damaged file is trusted
+    db_ = options_.salvage ? Database::openForSalvage(source_) : Database::open(source_);
     layout_ = db_->layout();
     const DatabaseHeader& header = db_->header();
     CompactResult result;
@@ -856,6 +1003,7 @@ CompactResult Compactor::run() {
     result.outputBytes = std::uint64_t{nextPage_} * layout_.pageSize;
     result.tables = tables_.size();
     result.rows = rowsCopied_;
+    result.losses = losses_;
     verify(result);
     out_->commit();
     return result;

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "jet/table/salvage_item.h"
 
 namespace jet {
 
@@ -18,6 +21,12 @@ struct CompactOptions {
     // Encode every index's keys from the rows instead of taking them from the
     // source's trees, which are then never read: what mends damaged indexes.
     bool rebuildIndexes = false;
+    // Read the source the way a repair reads a damaged file (every index rebuilt):
+    // a table whose definition cannot be read, a page that is no longer one of its
+    // table's data pages and a row that does not decode are left out, a long value
+    // whose rows are lost is cut (Memo) or becomes NULL, and each of these is
+    // listed in CompactResult::losses instead of failing the compaction.
+    bool salvage = false;
 };
 
 struct CompactResult {
@@ -27,6 +36,7 @@ struct CompactResult {
     std::uint32_t outputPages = 0;
     std::size_t tables = 0;
     std::uint64_t rows = 0;
+    std::vector<SalvageItem> losses;  // salvage: what could not be kept as it was
 };
 
 // Writes a compacted copy of the database `source` to `destination` (which must

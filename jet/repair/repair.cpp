@@ -29,14 +29,6 @@ bool mendable(const Finding& f) {
            f.code == "used_page_marked_free";
 }
 
-// Damage confined to an index: its trees, entries and map. The rows, which the
-// check read and found sound, say what the index must hold, so it is built anew.
-bool mendedByRebuildingIndexes(const Finding& f) {
-    return f.code == "index_unreadable" || f.code == "index_key_mismatch" || f.code == "index_entry_dead_row" ||
-           f.code == "index_row_missing" || f.code == "index_row_twice" || f.code == "index_structure" ||
-           f.code == "index_node_flag" || f.code == "index_map_mismatch";
-}
-
 [[noreturn]] void failOpen(const JetError& e, const std::string& path) {
     switch (e.kind()) {
         case ErrorKind::Io:
@@ -184,25 +176,35 @@ void flushFolder(const std::filesystem::path& folder, const std::string& path) {
     ::close(fd);
 }
 
-// Writes the database anew beside `path` with every index built from its rows
-// (statistics and maps come out fresh too), checked in full, then puts it in
+// Reads what can be read of `source` and writes it to `destination` as a new,
+// consistent database (every index built from the kept rows, fresh maps and
+// statistics), checked in full. Fails only when nothing can be saved.
+RepairReport salvageInto(const std::string& source, const std::string& destination, const std::string& userPath) {
+    CompactOptions options;
+    options.salvage = true;
+    try {
+        CompactResult result = compactDatabase(source, destination, options);
+        RepairReport report;
+        report.items = std::move(result.losses);
+        report.rewritten = true;
+        return report;
+    } catch (const JetError& e) {
+        throw RepairError(num::DatabaseDamaged,
+                          "O banco de dados '" + userPath + "' não pôde ser reparado: " + e.what());
+    }
+}
+
+// Writes the database anew beside `path` (see salvageInto), then puts it in
 // place with one rename: at every moment `path` holds the damaged file or the
-// whole rebuilt one. The rebuilt file keeps the original's mode and, where the
+// whole repaired one. The new file keeps the original's mode and, where the
 // process may set them, its owner and group.
-void rebuildIndexes(const std::string& path) {
+RepairReport rewriteInPlace(const std::string& path) {
     const std::filesystem::path target(path);
     struct stat original {};
     if (::stat(path.c_str(), &original) != 0)
         throw RepairError(num::CannotOpenFile, "Não foi possível abrir o arquivo '" + path + "': " + std::strerror(errno));
     const std::filesystem::path rebuilt = rebuildPathBeside(target);
-    CompactOptions options;
-    options.rebuildIndexes = true;
-    try {
-        compactDatabase(path, rebuilt.string(), options);
-    } catch (const JetError& e) {
-        throw RepairError(num::DatabaseDamaged, "Os índices danificados de '" + path +
-                                                    "' não puderam ser reconstruídos: " + e.what());
-    }
+    RepairReport report = salvageInto(path, rebuilt.string(), path);
     const auto removeRebuilt = [&] {
         std::error_code ec;
         std::filesystem::remove(rebuilt, ec);
@@ -223,52 +225,57 @@ void rebuildIndexes(const std::string& path) {
                                                    "': " + std::strerror(err));
     }
     flushFolder(target.parent_path(), path);
+    return report;
 }
 
-}  // namespace
+// What the check of a file calls for: nothing, statistics and maps patched in
+// place, or the whole file written anew from what can be read.
+struct Diagnosis {
+    std::unique_ptr<Database> db;  // open for patching, when the file opens
+    CheckReport report;
+    bool rewrite = false;
+};
 
-RepairReport repairDatabase(const std::string& path) {
-    std::unique_ptr<Database> db;
+Diagnosis diagnose(const std::string& path) {
+    Diagnosis d;
     try {
-        db = Database::open(path);
+        d.db = Database::open(path);
     } catch (const JetError& e) {
-        failOpen(e, path);
+        if (e.kind() != ErrorKind::Corruption) failOpen(e, path);
+        d.rewrite = true;  // the catalog or a structure the open needs is damaged
+        return d;
     }
     CheckOptions options;
     options.maxFindingsPerKind = static_cast<std::size_t>(-1);  // every stale count is needed
-    const CheckReport report = Checker(*db, options).run();
-
-    bool indexesDamaged = false;
-    for (const Finding& f : report.findings) {
-        if (f.kind != FindingClass::Damage || mendable(f)) continue;
-        if (!mendedByRebuildingIndexes(f)) throw RepairError(num::DatabaseDamaged, damageDescription(f));
-        indexesDamaged = true;
+    try {
+        d.report = Checker(*d.db, options).run();
+    } catch (const JetError&) {
+        d.rewrite = true;
+        return d;
     }
-    if (indexesDamaged) {
-        db.reset();  // the rebuild reads the file afresh
-        rebuildIndexes(path);
-        RepairReport result;
-        result.rewritten = true;
-        return result;
-    }
+    for (const Finding& f : d.report.findings)
+        if (f.kind == FindingClass::Damage && !mendable(f)) d.rewrite = true;
+    return d;
+}
 
-    PagePatches patches(*db);
-    std::set<std::string> tableNames;
+// Rewrites in place, under `path`, the counts and map bits the check found stale.
+void patchInPlace(Database& db, const CheckReport& report, const std::string& path) {
+    PagePatches patches(db);
     for (const Finding& f : report.findings) {
         if (!mendable(f)) continue;
         if (f.code == "used_page_marked_free") continue;  // from the full list below
         if (!f.page || !f.offset || !f.expected) continue;
         const TableDefinition* def = nullptr;
-        if (*f.page == 2) def = &db->catalogDefinition();
-        for (const TableEntry& t : db->tables())
+        if (*f.page == 2) def = &db.catalogDefinition();
+        for (const TableEntry& t : db.tables())
             if (t.definition && t.definition->tdefPage.value == *f.page) def = &*t.definition;
         if (!def) throw RepairError(num::DatabaseDamaged, damageDescription(f));
-        const auto [page, offset] = definitionByte(def->tdefPages, db->file().pageSize(), *f.offset);
+        const auto [page, offset] = definitionByte(def->tdefPages, db.file().pageSize(), *f.offset);
         std::vector<std::uint8_t>& bytesOfPage = patches.page(page);
         bytes::putU32le(bytesOfPage, offset, static_cast<std::uint32_t>(*f.expected));
     }
     for (std::uint32_t p : report.usedPagesMarkedFree) {
-        if (!markUsed(*db, patches, PageNumber(p))) {
+        if (!markUsed(db, patches, PageNumber(p))) {
             Finding f;
             f.page = p;
             f.message = "a página está em uso mas o mapa global a marca como livre, fora do alcance que o reparo pode corrigir";
@@ -276,22 +283,40 @@ RepairReport repairDatabase(const std::string& path) {
         }
     }
     patches.write(path);
+}
+
+}  // namespace
+
+RepairReport repairDatabase(const std::string& path) {
+    Diagnosis d = diagnose(path);
+    if (d.rewrite) {
+        d.db.reset();  // the rewrite reads the file afresh
+        return rewriteInPlace(path);
+    }
+    patchInPlace(*d.db, d.report, path);
     return {};
 }
 
 RepairReport repairDatabaseInto(const std::string& source, const std::string& destination) {
+    Diagnosis d = diagnose(source);
+    if (d.rewrite) {
+        d.db.reset();
+        return salvageInto(source, destination, source);
+    }
+    d.db.reset();
     std::error_code ec;
     if (!std::filesystem::copy_file(source, destination, std::filesystem::copy_options::none, ec))
         throw RepairError(num::CannotOpenFile, "Não foi possível copiar '" + source + "' para '" + destination +
                                                    "': " + ec.message());
     try {
-        return repairDatabase(destination);
+        std::unique_ptr<Database> copy = Database::open(destination);
+        patchInPlace(*copy, d.report, destination);
+        return {};
     } catch (...) {
         std::filesystem::remove(destination, ec);
         throw;
     }
 }
-
 std::uint64_t RepairReport::rowsDropped() const {
     std::uint64_t n = 0;
     for (const RepairItem& i : items)

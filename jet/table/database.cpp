@@ -4,6 +4,7 @@
 
 #include "jet/format/byte_order.h"
 #include "jet/format/jet_error.h"
+#include "jet/table/salvage_cursor.h"
 #include "jet/table/table_definition_reader.h"
 
 namespace jet {
@@ -27,7 +28,11 @@ T valueOr(const Value& v, T fallback) {
 
 bool TableEntry::isSystem() const { return catalog.isSystem(); }
 
-std::unique_ptr<Database> Database::open(const std::string& path) {
+std::unique_ptr<Database> Database::open(const std::string& path) { return open(path, false); }
+
+std::unique_ptr<Database> Database::openForSalvage(const std::string& path) { return open(path, true); }
+
+std::unique_ptr<Database> Database::open(const std::string& path, bool salvage) {
     std::unique_ptr<Database> db(new Database());
     db->file_ = std::make_unique<PageFile>(path);
     const auto prefix = db->file_->readAt(0, 0x20);
@@ -43,11 +48,11 @@ std::unique_ptr<Database> Database::open(const std::string& path) {
         throwCorruption("file holds only " + std::to_string(db->file_->pageCount()) + " pages",
                         ErrorLocation{.structure = "arquivo"});
     db->values_ = std::make_unique<ValueDecoder>(*db->file_, db->layout_, db->header_.codePage);
-    db->readCatalog();
+    db->readCatalog(salvage);
     return db;
 }
 
-void Database::readCatalog() {
+void Database::readCatalog(bool salvage) {
     catalogDefinition_ = readTableDefinition(*file_, layout_, PageNumber(2), header_.codePage, "MSysObjects");
     const TableDefinition& def = catalogDefinition_;
     auto column = [&](const char* name) -> std::optional<std::size_t> {
@@ -64,8 +69,7 @@ void Database::readCatalog() {
         throwCorruption("the catalog lacks its Id, Name or Type column",
                         ErrorLocation{.page = 2, .table = "MSysObjects"});
 
-    TableCursor cur(*file_, layout_, *values_, def);
-    while (cur.next()) {
+    auto take = [&](auto& cur) {
         CatalogEntry e;
         e.location = cur.location();
         e.id = valueOr<std::int32_t>(cur.value(*idCol), 0);
@@ -74,6 +78,14 @@ void Database::readCatalog() {
         e.type = valueOr<std::int16_t>(cur.value(*typeCol), 0);
         if (flagsCol) e.flags = static_cast<std::uint32_t>(valueOr<std::int32_t>(cur.value(*flagsCol), 0));
         catalog_.push_back(std::move(e));
+    };
+    if (salvage) {
+        SalvageCursor cur(*file_, layout_, *values_, def, findSalvagePages(*file_, layout_, def).pages);
+        while (cur.next()) take(cur);
+        catalogLosses_ = cur.losses();
+    } else {
+        TableCursor cur(*file_, layout_, *values_, def);
+        while (cur.next()) take(cur);
     }
 
     for (const CatalogEntry& e : catalog_) {

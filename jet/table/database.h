@@ -10,6 +10,7 @@
 #include "jet/format/page_file.h"
 #include "jet/table/catalog_entry.h"
 #include "jet/table/property_blob.h"
+#include "jet/table/salvage_item.h"
 #include "jet/table/table_cursor.h"
 #include "jet/table/table_definition.h"
 #include "jet/table/usage_map.h"
@@ -45,6 +46,12 @@ public:
     // Throws JetError: Io when the file cannot be read, NotDatabase, Unsupported,
     // Encrypted (ACE with a password), Corruption when page 0 or the catalog is damaged.
     static std::unique_ptr<Database> open(const std::string& path);
+    // The same for a repair: a catalog row that does not decode is left out (and
+    // listed in catalogLosses()) instead of failing the open.
+    static std::unique_ptr<Database> openForSalvage(const std::string& path);
+
+    // Catalog rows the salvage open left out.
+    const std::vector<SalvageItem>& catalogLosses() const { return catalogLosses_; }
 
     const DatabaseHeader& header() const { return header_; }
     const FormatLayout& layout() const { return layout_; }
@@ -75,7 +82,8 @@ public:
 
 private:
     Database() = default;
-    void readCatalog();
+    static std::unique_ptr<Database> open(const std::string& path, bool salvage);
+    void readCatalog(bool salvage);
     void applyCalculatedResultTypes(TableEntry& table);
 
     std::unique_ptr<PageFile> file_;
@@ -85,6 +93,7 @@ private:
     TableDefinition catalogDefinition_;
     std::vector<CatalogEntry> catalog_;
     std::vector<TableEntry> tables_;
+    std::vector<SalvageItem> catalogLosses_;
 };
 
 }  // namespace jet

@@ -32,6 +32,8 @@ std::span<const std::uint8_t> LongValueReader::lvalRow(RowPointer p, PageRef& ho
         fail("long value pointer to page " + std::to_string(p.page.value));
     holder = file_.page(p.page);
     if (holder->bytes[0] != 0x01) fail("long value pointer to a page that is not a data page");
+    if (bytes::u32le(holder->span(), layout_.dataOwner) != kLongValueOwner)
+        fail("long value pointer to a data page that does not hold long values");
     DataPage page(holder, layout_);
     if (p.row >= page.rowCount()) fail("long value pointer to a missing row");
     return page.row(p.row);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include <sys/stat.h>
@@ -166,25 +167,69 @@ TEST(RepairMend, AutonumberCounterIsRaisedToTheHighestValue) {
     EXPECT_LE(static_cast<std::int64_t>(jet::bytes::u32le(original, at)), highest + 0x7FFFFFFF);
 }
 
-TEST(RepairRefusal, DamagedTableIsNamedWithError3049AndTheFileIsLeftAlone) {
-    jet_test::TempFolder folder;
-    const std::string name = "jet4/indexTestV2000.mdb";
-    const auto path = copyOf(folder, name);
-    std::uint32_t dataPage = 0;
-    {
-        auto db = jet::Database::open(path.string());
-        const jet::TableEntry* t = db->findTable("Table1");
-        dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+// Table1's rows as canonical lines, sorted; with `skipPage`, leaving out the rows
+// whose bytes lie on that page.
+std::vector<std::string> userRows(const std::filesystem::path& path, const std::string& table,
+                                  std::optional<std::uint32_t> skipPage = std::nullopt) {
+    auto db = jet::Database::open(path.string());
+    const jet::TableEntry* t = db->findTable(table);
+    EXPECT_NE(t, nullptr) << table;
+    if (!t) return {};
+    std::vector<std::string> rows;
+    std::vector<jet::Value> values;
+    jet::TableCursor cursor = db->cursor(*t);
+    while (cursor.next()) {
+        if (skipPage && cursor.dataLocation().page.value == *skipPage) continue;
+        cursor.values(values);
+        std::string line;
+        for (const jet::Value& v : values) line += (jet::isNull(v) ? std::string("\\N") : jet::canonicalText(v)) + '\t';
+        rows.push_back(std::move(line));
     }
-    auto damaged = jet_test::readBytes(path);
-    const std::size_t ps = pageSizeOf(damaged);
-    std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(dataPage * ps),
-              damaged.begin() + static_cast<std::ptrdiff_t>((dataPage + 1) * ps), 0);
-    jet_test::writeBytes(path, damaged);
-    const std::string message = repairError(path, num::DatabaseDamaged);
-    EXPECT_NE(message.find("Table1"), std::string::npos) << message;
-    EXPECT_NE(message.find("danificad"), std::string::npos) << message;
-    EXPECT_EQ(jet_test::readBytes(path), damaged);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// A zeroed data page (alone, and with an index root zeroed too) costs the rows on
+// it and nothing else: the repair writes the file anew with every other row, says
+// which page was lost, and a second repair finds nothing to do.
+TEST(RepairSalvage, ZeroedDataPageCostsOnlyItsRowsAndIsReported) {
+    for (const bool indexToo : {false, true}) {
+        SCOPED_TRACE(indexToo ? "data page and index root" : "data page");
+        jet_test::TempFolder folder;
+        const auto path = copyOf(folder, "jet4/indexTestV2000.mdb");
+        std::uint32_t dataPage = 0;
+        std::uint32_t indexRoot = 0;
+        {
+            auto db = jet::Database::open(path.string());
+            const jet::TableEntry* t = db->findTable("Table1");
+            dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+            indexRoot = t->definition->physicalIndexes.at(0).rootPage.value;
+        }
+        const auto expected = userRows(path, "Table1", dataPage);
+        auto damaged = jet_test::readBytes(path);
+        const std::size_t ps = pageSizeOf(damaged);
+        std::vector<std::uint32_t> pages = {dataPage};
+        if (indexToo) pages.push_back(indexRoot);
+        for (const std::uint32_t p : pages)
+            std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(p * ps),
+                      damaged.begin() + static_cast<std::ptrdiff_t>((p + 1) * ps), 0);
+        jet_test::writeBytes(path, damaged);
+
+        const jet::RepairReport report = jet::repairDatabase(path.string());
+        EXPECT_TRUE(report.rewritten);
+        ASSERT_EQ(report.items.size(), 1u);
+        EXPECT_EQ(report.items[0].kind, jet::RepairItem::Kind::PageLost);
+        EXPECT_EQ(report.items[0].table, "Table1");
+        EXPECT_EQ(report.items[0].page, dataPage);
+        EXPECT_FALSE(jet::checkDatabase(path.string()).hasDamage());
+        EXPECT_EQ(userRows(path, "Table1"), expected);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), std::filesystem::directory_iterator{}),
+                  1) << "nothing is left beside the file";
+
+        const auto once = jet_test::readBytes(path);
+        EXPECT_TRUE(jet::repairDatabase(path.string()).items.empty());
+        EXPECT_EQ(jet_test::readBytes(path), once) << "a second repair changed the file";
+    }
 }
 
 TEST(RepairRefusal, UnrecognisedFormatMissingFileAndUnreadableCatalog) {
@@ -286,33 +331,6 @@ TEST(RepairIndexes, DamagedIndexPagesAreBuiltAgainFromTheRows) {
     }
     std::cout << "  index damage repaired in " << repaired << " copies\n";
     EXPECT_GT(repaired, 30u);
-}
-
-// Index damage together with damage elsewhere is refused as before: nothing is
-// written, not even beside the file.
-TEST(RepairIndexes, IndexDamageWithDamagedRowsIsRefusedAndNothingIsWritten) {
-    jet_test::TempFolder folder;
-    const std::string name = "jet4/indexTestV2000.mdb";
-    const auto path = copyOf(folder, name);
-    std::uint32_t dataPage = 0;
-    std::uint32_t indexRoot = 0;
-    {
-        auto db = jet::Database::open(path.string());
-        const jet::TableEntry* t = db->findTable("Table1");
-        dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
-        indexRoot = t->definition->physicalIndexes.at(0).rootPage.value;
-    }
-    auto damaged = jet_test::readBytes(path);
-    const std::size_t ps = pageSizeOf(damaged);
-    for (const std::uint32_t p : {dataPage, indexRoot})
-        std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(p * ps),
-                  damaged.begin() + static_cast<std::ptrdiff_t>((p + 1) * ps), 0);
-    jet_test::writeBytes(path, damaged);
-    const std::string message = repairError(path, num::DatabaseDamaged);
-    EXPECT_NE(message.find("Table1"), std::string::npos) << message;
-    EXPECT_EQ(jet_test::readBytes(path), damaged);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), std::filesystem::directory_iterator{}),
-              1);
 }
 
 }  // namespace
