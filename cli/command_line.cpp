@@ -73,6 +73,9 @@ void CommandLine::printHelp(std::ostream& stream) const {
               "  info, dump, compact: 0 concluído, 1 falhou ou foi feito só em parte (uma tabela\n"
               "    ilegível, a compactação recusada), 2 uso incorreto, 3 o arquivo não pode ser\n"
               "    aberto ou não é um banco de dados.\n"
+              "  repair: 0 nada a reparar ou reparado (o que não pôde ser mantido é listado),\n"
+              "    1 nada pôde ser salvo, 2 uso incorreto, 3 o arquivo não pode ser aberto ou não\n"
+              "    é um banco de dados.\n"
               "Os erros saem no erro padrão. Só arquivos comuns são abertos: uma pasta, um pipe,\n"
               "um dispositivo ou um socket é recusado logo, com o estado 3.\n";
 }

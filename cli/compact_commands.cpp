@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include "exit_status.h"
+#include "jet/repair/repair.h"
+#include "repair_commands.h"
 #include "jet/compact/compactor.h"
 #include "jet/format/jet_error.h"
 #include "readable_database.h"
@@ -23,14 +26,51 @@ std::string megabytes(std::uint64_t bytes) {
     return s.str();
 }
 
+// A hidden name beside `destination` for the repaired copy that is then compacted.
+std::filesystem::path repairedCopyBeside(const std::filesystem::path& destination) {
+    for (int i = 0;; ++i) {
+        std::filesystem::path candidate = destination.parent_path() / ("." + destination.filename().string() +
+                                                                        ".reparado" + (i ? "-" + std::to_string(i) : ""));
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) return candidate;
+    }
+}
+
 }  // namespace
 
-int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+int runCompact(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool showProgress) {
+    std::vector<std::string> args;
+    bool repairFirst = false;
+    for (const std::string& a : arguments) {
+        if (a == "--repair") repairFirst = true;
+        else args.push_back(a);
+    }
     if (args.size() != 2 || args[0].empty() || args[1].empty()) {
-        err << "uso: compactar compact ORIGEM DESTINO\n";
+        err << "uso: compactar compact [--repair] ORIGEM DESTINO\n";
         return kExitUsage;
     }
     if (!readableDatabase(args[0], err)) return kExitUnreadable;
+    std::string source = args[0];
+    std::filesystem::path repaired;
+    struct RemoveRepaired {
+        std::filesystem::path* path;
+        ~RemoveRepaired() {
+            std::error_code ec;
+            if (!path->empty()) std::filesystem::remove(*path, ec);
+        }
+    } removeRepaired{&repaired};
+    if (repairFirst) {
+        repaired = repairedCopyBeside(std::filesystem::absolute(args[1]));
+        try {
+            const jet::RepairReport report = jet::repairDatabaseInto(args[0], repaired.string());
+            for (const jet::RepairItem& item : report.items) out << repairItemLine(item) << '\n';
+            if (!report.items.empty()) out << "Reparo: " << repairSummaryLine(report) << '\n';
+        } catch (const jet::RepairError& e) {
+            err << "compactar: Erro " << e.number() << " - " << e.what() << '\n';
+            return kExitFailure;
+        }
+        source = repaired.string();
+    }
     jet::CompactOptions options;
     std::string lastLine;
     if (showProgress) {
@@ -50,10 +90,13 @@ int runCompact(const std::vector<std::string>& args, std::ostream& out, std::ost
     const auto start = std::chrono::steady_clock::now();
     jet::CompactResult result;
     try {
-        result = jet::compactDatabase(args[0], args[1], options);
+        result = jet::compactDatabase(source, args[1], options);
     } catch (const jet::JetError& e) {
         if (!lastLine.empty()) err << '\n';
         err << "compactar: " << e.what() << '\n';
+        if (e.kind() == jet::ErrorKind::Corruption && !repairFirst)
+            err << "compactar: para recuperar o que ainda pode ser lido, use 'compactar repair " << args[0]
+                << " DESTINO' ou 'compactar compact --repair " << args[0] << ' ' << args[1] << "'\n";
         // The source was found readable before: a failed read or write now is the
         // compaction's failure (a full disk, say), not an unreadable source.
         return e.kind() == jet::ErrorKind::Io ? kExitFailure : exitStatusOf(e);

@@ -6,7 +6,8 @@
 
 namespace cli {
 
-// `compactar compact ORIGEM DESTINO`: the engine's compaction alone, with a
+// `compactar compact [--repair] ORIGEM DESTINO`: the engine's compaction (after its
+// repair into a hidden file beside DESTINO with --repair), with a
 // progress line on a terminal and a summary (sizes, pages reclaimed, time).
 // 0 done, 1 failed (no destination left behind), 2 bad usage, 3 when ORIGEM
 // cannot be opened or is not a database.

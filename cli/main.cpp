@@ -7,6 +7,7 @@
 #include "compact_commands.h"
 #include "inspect_commands.h"
 #include "procedure_command.h"
+#include "repair_commands.h"
 #include "program_engine.h"
 #include "subcommand.h"
 
@@ -19,7 +20,8 @@ const std::vector<cli::Subcommand>& registeredSubcommands() {
         {"check", "check ARQUIVO", "verifica a integridade do banco de dados e lista os problemas", cli::runCheck},
         {"info", "info ARQUIVO", "mostra versão, páginas, tabelas e o espaço que a compactação recuperaria", cli::runInfo},
         {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
-        {"compact", "compact ORIGEM DESTINO", "compacta ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM", cli::runCompact},
+        {"compact", "compact [--repair] ORIGEM DESTINO", "compacta ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM", cli::runCompact},
+        {"repair", "repair ORIGEM DESTINO [--json]", "repara ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM, e lista o que não pôde ser mantido", cli::runRepair},
     };
     return subcommands;
 }
