@@ -29,6 +29,7 @@
 // salvages:
 //   COMPACTADOR_DAMAGE_SUITE=1 build/default/tests/jet/jet_tests --gtest_filter='DamageSuite/*'
 // The totals over every case that ran are printed at the end of the run.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,6 +47,7 @@
 #include "corpus_files.h"
 #include "jet/check/checker.h"
 #include "jet/repair/repair.h"
+#include "jet/table/column_type.h"
 #include "jet/table/database.h"
 #include "repair/damage.h"
 #include "temp_copy.h"
@@ -116,6 +118,9 @@ struct DamageCase {
     std::string table;        // the user table the page belongs to, "" when none
     std::string name;         // the test's name: file, page type, page number, damage
 };
+
+// gtest prints a case by its name, not its bytes.
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
 
 std::string nameOf(const DamageCase& c) {
     std::string file = c.file.substr(0, c.file.rfind('.'));
@@ -912,5 +917,66 @@ TEST_P(DamageHarnessFile, EachDamageChangesOnlyThePagesItNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DamageHarness, DamageHarnessFile, ::testing::ValuesIn(suiteFiles()), fileName);
+
+// The judge must see a row that comes back changed where no damage was declared:
+// one bit of an integer column outside every index is changed in a data page, and
+// the judge is told that no page is damaged. Today's repair copies the file as
+// it is (the check cannot see a changed value), so the source's row is missing
+// and the changed row is one the source did not hold.
+TEST(DamageHarness, JudgeCatchesARowChangedWhereNoDamageWasDeclared) {
+    const std::string file = "jet3/nwind.mdb";
+    const dmg::Survey& s = surveyOf(file);
+    auto original = jet_test::readBytes(jet_test::corpusFile(file));
+    std::size_t at = 0;
+    std::string table;
+    {
+        auto db = jet::Database::open(jet_test::corpusFile(file));
+        ASSERT_FALSE(db->header().isEncoded());
+        for (const jet::TableEntry& t : db->tables()) {
+            if (t.isSystem() || !t.definition || !s.table(t.name()) || at) continue;
+            std::set<std::uint16_t> indexed;
+            for (const auto& ix : t.definition->physicalIndexes)
+                for (const auto& col : ix.columns) indexed.insert(col.columnNumber);
+            for (const jet::Column& col : t.definition->columns) {
+                const bool integer = col.type == jet::column_type::Byte || col.type == jet::column_type::Integer ||
+                                     col.type == jet::column_type::Long;
+                if (!integer || col.isAutonumber() || indexed.count(col.number)) continue;
+                jet::TableCursor cursor = db->cursor(t);
+                while (!at && cursor.next()) {
+                    const std::size_t i = static_cast<std::size_t>(&col - t.definition->columns.data());
+                    if (cursor.isOverflow() || !cursor.fields().fields[i].present) continue;
+                    const jet::PageRef page = db->file().page(cursor.location().page);
+                    const auto bytes = cursor.fields().fields[i].bytes;
+                    at = std::size_t{cursor.location().page.value} * s.pageSize +
+                         static_cast<std::size_t>(bytes.data() - page->bytes.data());
+                    table = t.name();
+                }
+                if (at) break;
+            }
+        }
+    }
+    ASSERT_NE(at, 0u) << "no integer column outside the indexes";
+    SCOPED_TRACE("table " + table + ", byte " + std::to_string(at));
+    jet::bytes::putU8(original, at, static_cast<std::uint8_t>(jet::bytes::u8(original, at) ^ 0x01));
+    jet_test::TempFolder folder;
+    const auto path = folder.path() / "changed.mdb";
+    jet_test::writeBytes(path, original);
+
+    ::testing::TestPartResultArray failures;
+    Verdict v;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        v = judge(s, path, {}, folder);
+    }
+    std::string messages;
+    for (int i = 0; i < failures.size(); ++i) messages += std::string(failures.GetTestPartResult(i).message()) + "\n";
+    EXPECT_FALSE(v.refused);
+    EXPECT_EQ(v.rowsBack + 1, v.rowsOutside);
+    EXPECT_EQ(v.rowsInvented, 1u);
+    EXPECT_NE(messages.find("table " + table + ": 1 rows outside the damage are missing"), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("table " + table + ": 1 rows the source did not hold"), std::string::npos) << messages;
+}
 
 }  // namespace
