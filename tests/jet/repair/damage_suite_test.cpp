@@ -66,6 +66,7 @@ const std::vector<std::string>& suiteFiles() {
         "jet3/test2V1997.mdb",          // Jet3: Memo and OLE values in long-value pages
         "jet4/compIndexTestV2000.mdb",  // Jet4: 512 rows over several pages
         "jet4/test2V2000.mdb",          // Jet4: Memo and OLE values in long-value pages
+        "jet4/overflowTestV2000.mdb",   // Jet4: rows moved to another page (overflow)
         "ace12/compIndexTestV2007.accdb",  // ACE: 512 rows, a Memo column
         "ace12/test2V2007.accdb",       // ACE: Memo and OLE values in long-value pages
     };
@@ -855,6 +856,48 @@ TEST_P(DamageHarnessFile, PageRolesAgreeWithThePages) {
     EXPECT_FALSE(s.candidates(PageRole::TableData).empty());
     EXPECT_FALSE(s.candidates(PageRole::TableDefinition).empty());
     EXPECT_FALSE(s.candidates(PageRole::UsageMap).empty());
+
+    // What each file was chosen for.
+    struct Known {
+        const char* file;
+        std::size_t longValueRows;     // rows with a value in long-value pages, at least
+        std::size_t overflowRows;      // rows moved to another page, at least
+        std::size_t dataPagesOfATable; // data pages of the largest table, at least
+        std::size_t definitionPages;   // pages of the longest table definition, at least
+    };
+    static const Known known[] = {
+        {"jet3/nwind.mdb", 10, 0, 10, 1},
+        {"jet3/test2V1997.mdb", 1, 0, 1, 2},
+        {"jet4/compIndexTestV2000.mdb", 0, 0, 4, 1},
+        {"jet4/test2V2000.mdb", 1, 0, 1, 2},
+        {"jet4/overflowTestV2000.mdb", 0, 1, 3, 1},
+        {"ace12/compIndexTestV2007.accdb", 0, 0, 4, 1},
+        {"ace12/test2V2007.accdb", 1, 0, 1, 2},
+    };
+    std::size_t longValueRows = 0, overflowRows = 0, dataPages = 0, definitionPages = 0;
+    for (const dmg::SourceTable& t : s.tables) {
+        dataPages = std::max(dataPages, t.dataPages.size());
+        definitionPages = std::max(definitionPages, t.definitionPages.size());
+        for (const auto& r : t.rows) {
+            longValueRows += r.longValuePages.empty() ? 0 : 1;
+            overflowRows += r.rowPages.size() > 1 ? 1 : 0;
+        }
+    }
+    std::cout << "  " << file << ": " << s.tables.size() << " tables, " << longValueRows << " rows with long-value pages, "
+              << overflowRows << " overflow rows, " << s.candidates(PageRole::TableData).size() << " data pages, "
+              << s.candidates(PageRole::LongValue).size() << " long-value pages, "
+              << s.candidates(PageRole::Index).size() << " index roots, "
+              << s.candidates(PageRole::UsageMap).size() << " usage-map pages\n";
+    bool described = false;
+    for (const Known& k : known) {
+        if (file != k.file) continue;
+        described = true;
+        EXPECT_GE(longValueRows, k.longValueRows);
+        EXPECT_GE(overflowRows, k.overflowRows);
+        EXPECT_GE(dataPages, k.dataPagesOfATable);
+        EXPECT_GE(definitionPages, k.definitionPages);
+    }
+    EXPECT_TRUE(described) << "say what the file is chosen for";
 }
 
 TEST_P(DamageHarnessFile, EachDamageChangesOnlyThePagesItNames) {
