@@ -715,6 +715,13 @@ void Compactor::copyTable(TableWork& t) {
             where.row = records[r].data.row;
             const std::span<const std::uint8_t> source = rows.row(records[r].data, def.name);
             raw.assign(source.begin(), source.end());
+            const std::vector<DamagedLongValue>* hurt = nullptr;
+            if (!damaged.empty())
+                if (auto d = damaged.find(records[r].location); d != damaged.end()) hurt = &d->second;
+            const auto nulled = [&](std::size_t c) {
+                return hurt && std::any_of(hurt->begin(), hurt->end(),
+                                           [c](const DamagedLongValue& v) { return v.column == c && v.nulled; });
+            };
             if (patch) {
                 decoder.split(source, fields, where);
                 for (std::size_t c : longValuePositions) {
@@ -727,7 +734,7 @@ void Compactor::copyTable(TableWork& t) {
                             bytes::putU32le(raw, off + 4, w->second.pointer.toDescriptor());
                             continue;
                         }
-                    if (!f.present || f.bytes.size() < 12 || (f.bytes[3] & 0xC0) == 0x80) continue;
+                    if (!f.present || f.bytes.size() < 12 || (f.bytes[3] & 0xC0) == 0x80 || nulled(c)) continue;
                     const std::size_t off = static_cast<std::size_t>(f.bytes.data() - source.data());
                     const RowPointer old = RowPointer::fromDescriptor(bytes::u32le(f.bytes, 4));
                     auto it = movedLongValues.find(old);
@@ -748,8 +755,7 @@ void Compactor::copyTable(TableWork& t) {
                     }
                 }
             }
-            if (!damaged.empty())
-                if (auto d = damaged.find(records[r].location); d != damaged.end()) nullDamagedValues(def, layout_, d->second, raw, where);
+            if (hurt) nullDamagedValues(def, layout_, *hurt, raw, where);
             if (raw.size() > DataPageBuilder::maxRowLength(layout_))
                 throw refusal("Uma linha da tabela " + def.name + " é maior que uma página", "row too large", where);
             if (!page.fits(raw.size())) flush();
