@@ -23,6 +23,7 @@ std::string_view kindName(jet::RepairItem::Kind kind) {
         case Kind::RowsSetAside: return "rows_set_aside";
         case Kind::CatalogRowLost: return "catalog_row_lost";
         case Kind::PageLost: return "page_lost";
+        case Kind::RelationDropped: return "relation_dropped";
     }
     return "unknown";
 }

@@ -10,6 +10,7 @@
 
 #include "jet/check/checker.h"
 #include "jet/compact/output_file.h"
+#include "jet/compact/salvage_plan.h"
 #include "jet/format/byte_order.h"
 #include "jet/format/jet_error.h"
 #include "jet/index/index_builder.h"
@@ -67,12 +68,6 @@ JetError refusal(const std::string& userMessage, const std::string& detail, cons
     return JetError(ErrorKind::Corruption, userMessage, detail, where);
 }
 
-// A live row of the source: the slot it is listed under and where its bytes are.
-struct RowRecord {
-    RowPointer location;
-    RowPointer data;
-};
-
 // An index entry of the source before its row has a new place. Its key lies in
 // the shared buffer of its SourceEntries: one allocation per index, not per key.
 struct SourceEntry {
@@ -89,9 +84,6 @@ struct SourceEntries {
         return std::span<const std::uint8_t>(keyBytes).subspan(e.keyOffset, e.keyLength);
     }
 };
-
-// Salvage: the long values of a row that could not be read whole, by the row's slot.
-using DamagedValues = std::unordered_map<RowPointer, std::vector<DamagedLongValue>>;
 
 // Where a long value written from memory (a cut Memo, or one that shared its rows
 // with another value) now is, by record and column.
@@ -122,6 +114,7 @@ struct TableWork {
     std::vector<PageNumber> indexRoots;
     std::vector<std::pair<std::size_t, std::size_t>> longValueMaps;
     std::uint64_t rows = 0;
+    SalvageTable* salvage = nullptr;  // salvage: the rows read before anything is written
 
     PageNumber newId() const { return newPages.front(); }
 };
@@ -129,9 +122,12 @@ struct TableWork {
 // Reads rows of the source by their data location, keeping the last page.
 class RowSource {
 public:
-    RowSource(PageFile& file, const FormatLayout& layout) : file_(file), layout_(layout) {}
+    // `newRows`: the rows a salvage writes itself, found at kNewRowPage + position.
+    RowSource(PageFile& file, const FormatLayout& layout, const SalvageTable* salvage = nullptr)
+        : file_(file), layout_(layout), newRows_(salvage ? &salvage->newRows : nullptr) {}
 
     std::span<const std::uint8_t> row(RowPointer p, const std::string& table) {
+        if (newRows_ && p.page.value >= kNewRowPage) return newRows_->at(p.page.value - kNewRowPage);
         if (!page_ || page_->number() != p.page) {
             if (p.page.value >= file_.pageCount())
                 throw refusal("Uma linha aponta para além do fim do arquivo", "row pointer beyond the file",
@@ -144,6 +140,7 @@ public:
 private:
     PageFile& file_;
     const FormatLayout& layout_;
+    const std::vector<std::vector<std::uint8_t>>* newRows_;
     std::optional<DataPage> page_;
 };
 
@@ -184,7 +181,7 @@ private:
     void copyLongValues(TableWork& t, const std::vector<RowRecord>& records, const std::vector<std::uint32_t>& order,
                         const DamagedValues& damaged, std::unordered_map<RowPointer, RowPointer>& moved,
                         RewrittenValues& rewritten);
-    void loseTable(const TableEntry& entry);
+
     void placeMaps();
     void writeDefinitions();
     void writeGlobalMap();
@@ -225,33 +222,35 @@ private:
     SourceEntries spareEntries_;
     std::vector<IndexBuildEntry> buildEntries_;
     std::unordered_map<std::string, std::uint64_t> sourceRowCounts_;
-    // Salvage: what was left out, and the catalog rows of tables that were lost.
-    std::vector<SalvageItem> losses_;
-    std::unordered_set<RowPointer> droppedCatalogRows_;
-    std::size_t lostTables_ = 0;
+    SalvagePlan salvage_;
 };
 
 void Compactor::prepareTables() {
-    for (const TableEntry& entry : db_->tables()) {
-        if (!entry.definition && options_.salvage) {
-            loseTable(entry);
-            continue;
-        }
-        if (!entry.definition)
-            throw refusal("A definição da tabela " + entry.name() + " está danificada: " + entry.definitionError,
-                          "table definition unreadable", ErrorLocation{.table = entry.name()});
+    const auto addTable = [this](const TableDefinition& definition, PageNumber oldId, SalvageTable* salvage) {
         TableWork t;
-        t.definition = &*entry.definition;
-        t.oldId = entry.definition->tdefPage;
-        t.writer = std::make_unique<TableDefinitionWriter>(*entry.definition, layout_);
+        t.definition = &definition;
+        t.oldId = oldId;
+        t.salvage = salvage;
+        t.writer = std::make_unique<TableDefinitionWriter>(definition, layout_);
         for (const IdColumnName& id : kIdColumns) {
-            if (!sameName(id.table, entry.name())) continue;
-            for (std::size_t c = 0; c < t.definition->columns.size(); ++c) {
-                const Column& col = t.definition->columns[c];
+            if (!sameName(id.table, definition.name)) continue;
+            for (std::size_t c = 0; c < definition.columns.size(); ++c) {
+                const Column& col = definition.columns[c];
                 if (sameName(col.name, id.column) && col.type == column_type::Long) t.idColumns.push_back(c);
             }
         }
         tables_.push_back(std::move(t));
+    };
+    if (options_.salvage) {
+        salvage_ = planSalvage(*db_);
+        for (SalvageTable& s : salvage_.tables) addTable(*s.definition, s.oldId, &s);
+    } else {
+        for (const TableEntry& entry : db_->tables()) {
+            if (!entry.definition)
+                throw refusal("A definição da tabela " + entry.name() + " está danificada: " + entry.definitionError,
+                              "table definition unreadable", ErrorLocation{.table = entry.name()});
+            addTable(*entry.definition, entry.definition->tdefPage, nullptr);
+        }
     }
     std::sort(tables_.begin(), tables_.end(),
               [](const TableWork& a, const TableWork& b) { return a.oldId < b.oldId; });
@@ -261,35 +260,6 @@ void Compactor::prepareTables() {
             throw refusal("Duas tabelas do catálogo usam a mesma definição (página " +
                               std::to_string(t.oldId.value) + ")",
                           "two catalog rows share a TDEF page");
-}
-
-// A table whose definition cannot be read is left out with its catalog row; what
-// it held is counted from the data pages that still name it as their owner.
-void Compactor::loseTable(const TableEntry& entry) {
-    const PageNumber id(static_cast<std::uint32_t>(entry.catalog.id) & 0x00FFFFFFu);
-    SalvageItem item;
-    item.kind = SalvageItem::Kind::TableLost;
-    item.table = entry.name();
-    item.page = id.value;
-    item.count = 0;
-    for (std::uint32_t n = 3; n < db_->pageCount(); ++n) {
-        try {
-            PageRef ref = db_->file().page(PageNumber(n));
-            if (ref->bytes[0] != 0x01 || bytes::u32le(ref->span(), layout_.dataOwner) != id.value) continue;
-            const DataPage page(ref, layout_);
-            ++item.pages;
-            for (std::uint16_t r = 0; r < page.rowCount(); ++r)
-                if (!page.isDeleted(r)) ++item.count;
-        } catch (const JetError&) {
-            // An unreadable page adds nothing to count.
-        }
-    }
-    item.description = "a definição da tabela não pôde ser lida (" + entry.definitionError + "); " +
-                       std::to_string(item.count) + " linhas em " + std::to_string(item.pages) +
-                       " páginas de dados se perderam";
-    losses_.push_back(std::move(item));
-    droppedCatalogRows_.insert(entry.catalog.location);
-    ++lostTables_;
 }
 
 void Compactor::assignDefinitionPages() {
@@ -336,7 +306,7 @@ SourceEntries Compactor::sourceEntries(TableWork& t, const PhysicalIndex& index,
     if (options_.rebuildIndexes || indexUsesIds(t, index)) {
         KeyEncoder encoder(def, index, db_->header().version);
         RowDecoder decoder(def, layout_);
-        RowSource rows(db_->file(), layout_);
+        RowSource rows(db_->file(), layout_, t.salvage);
         RowFields fields;
         std::vector<std::size_t> columnPositions;
         for (const IndexColumn& ic : index.columns) {
@@ -485,7 +455,7 @@ void Compactor::copyLongValues(TableWork& t, const std::vector<RowRecord>& recor
 
     if (!columns.empty() && !records.empty()) {
         RowDecoder decoder(def, layout_);
-        RowSource rows(db_->file(), layout_);
+        RowSource rows(db_->file(), layout_, t.salvage);
         LongValueReader reader(db_->file(), layout_);
         RowFields fields;
         const std::size_t chunk = layout_.longValueChunkData;
@@ -637,21 +607,10 @@ void Compactor::copyTable(TableWork& t) {
         if (f.present && f.bytes.size() == 4) autonumberMax = std::max<std::int64_t>(autonumberMax, bytes::i32le(f.bytes, 0));
     };
     DamagedValues damaged;
-    if (options_.salvage) {
-        SalvageCursor cursor(db_->file(), layout_, db_->values(), def,
-                             findSalvagePages(db_->file(), layout_, def).pages);
-        const bool catalog = def.tdefPage == PageNumber(2);
-        while (cursor.next()) {
-            if (catalog && droppedCatalogRows_.count(cursor.location())) continue;
-            records.push_back(RowRecord{cursor.location(), cursor.dataLocation()});
-            if (!cursor.damagedValues().empty()) damaged[cursor.location()] = cursor.damagedValues();
-            noteAutonumber(cursor.fields());
-            if ((records.size() & 0x3FFF) == 0) report("Lendo " + def.name, records.size(), 0);
-        }
-        for (SalvageItem item : cursor.losses()) {
-            if (catalog && item.kind == SalvageItem::Kind::RowDropped) item.kind = SalvageItem::Kind::CatalogRowLost;
-            losses_.push_back(std::move(item));
-        }
+    if (t.salvage) {
+        records = std::move(t.salvage->records);
+        damaged = std::move(t.salvage->damaged);
+        autonumberMax = t.salvage->autonumberMax;
     } else {
         TableCursor cursor = db_->cursor(def);
         while (cursor.next()) {
@@ -705,7 +664,7 @@ void Compactor::copyTable(TableWork& t) {
                 longValuePositions.push_back(c);
         const bool patch = !longValuePositions.empty() || !t.idColumns.empty();
         RowDecoder decoder(def, layout_);
-        RowSource rows(db_->file(), layout_);
+        RowSource rows(db_->file(), layout_, t.salvage);
         RowFields fields;
         std::vector<std::uint8_t> raw;
         std::uint64_t done = 0;
@@ -877,6 +836,16 @@ void Compactor::writeDefinitions() {
         for (std::size_t i = 0; i < t.indexMaps.size(); ++i) w.setIndexTree(i, maps_[t.indexMaps[i]].location, t.indexRoots[i]);
         for (std::size_t i = 0; i < t.longValueMaps.size(); ++i)
             w.setLongValueMaps(i, maps_[t.longValueMaps[i].first].location, maps_[t.longValueMaps[i].second].location);
+        if (options_.salvage) {
+            // A relationship with a table the salvage lost ends with it; its rows stay.
+            const TableDefinition& def = *t.definition;
+            for (std::size_t i = 0; i < def.logicalIndexes.size(); ++i) {
+                const LogicalIndex& li = def.logicalIndexes[i];
+                if ((li.foreignKey.side != 0 || li.kind == LogicalIndexKind::ForeignKey) &&
+                    !idMap_.count(li.foreignKey.relatedTable.value))
+                    w.clearForeignKey(i);
+            }
+        }
         w.remapRelatedTables([this](PageNumber old) { return mapId(old); });
         const auto pages = w.pages(t.newPages);
         for (std::size_t i = 0; i < pages.size(); ++i) writePage(t.newPages[i], pages[i]);
@@ -916,7 +885,7 @@ void Compactor::writeGlobalMap() {
 void Compactor::verify(const CompactResult& result) {
     report("Verificando", 0, result.tables);
     std::unique_ptr<Database> out = Database::open(destination_);
-    if (out->tables().size() + lostTables_ != db_->tables().size())
+    if (out->tables().size() != tables_.size())
         throw refusal("O banco compactado não tem as mesmas tabelas do original", "table count differs");
     CheckOptions check;
     check.verifyIndexKeys = false;  // index keys were copied or encoded by the same encoder
@@ -1009,7 +978,7 @@ CompactResult Compactor::run() {
     result.outputBytes = std::uint64_t{nextPage_} * layout_.pageSize;
     result.tables = tables_.size();
     result.rows = rowsCopied_;
-    result.losses = losses_;
+    result.losses = salvage_.losses;
     verify(result);
     out_->commit();
     return result;

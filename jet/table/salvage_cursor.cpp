@@ -1,5 +1,7 @@
 #include "jet/table/salvage_cursor.h"
 
+#include <algorithm>
+
 #include "jet/format/byte_order.h"
 #include "jet/table/usage_map.h"
 #include "jet/table/value_rules.h"
@@ -12,30 +14,37 @@ bool isDataPageOf(const PageBuffer& p, const FormatLayout& layout, PageNumber ta
     return p.bytes[0] == 0x01 && bytes::u32le(p.span(), layout.dataOwner) == table.value;
 }
 
-}  // namespace
-
-SalvagePages findSalvagePages(PageFile& file, const FormatLayout& layout, const TableDefinition& table) {
-    SalvagePages found;
-    try {
-        found.pages = UsageMap::read(file, layout, table.ownedPagesMap).pages();
-        return found;
-    } catch (const JetError&) {
-        found.scanned = true;
-    }
+// Every data page of the file that names `table` as its owner and that the
+// global map does not mark free.
+std::vector<PageNumber> pagesNamingTable(PageFile& file, const FormatLayout& layout, const TableDefinition& table) {
     std::optional<UsageMap> freePages;
     try {
         freePages = UsageMap::read(file, layout, RowPointer(PageNumber(1), 0));
     } catch (const JetError&) {
         // Without the global map every page naming the table is taken.
     }
+    std::vector<PageNumber> found;
     for (std::uint32_t n = 3; n < file.pageCount(); ++n) {
         const PageNumber p(n);
         if (freePages && freePages->contains(p)) continue;
         try {
-            if (isDataPageOf(*file.page(p), layout, table.tdefPage)) found.pages.push_back(p);
+            if (isDataPageOf(*file.page(p), layout, table.tdefPage)) found.push_back(p);
         } catch (const JetError&) {
             // A page that cannot be read holds no row anyone can keep.
         }
+    }
+    return found;
+}
+
+}  // namespace
+
+SalvagePages findSalvagePages(PageFile& file, const FormatLayout& layout, const TableDefinition& table) {
+    SalvagePages found;
+    try {
+        found.pages = UsageMap::read(file, layout, table.ownedPagesMap).pages();
+    } catch (const JetError&) {
+        found.scanned = true;
+        found.pages = pagesNamingTable(file, layout, table);
     }
     return found;
 }
@@ -58,6 +67,16 @@ void SalvageCursor::lose(SalvageItem::Kind kind, std::optional<std::uint16_t> ro
 }
 
 bool SalvageCursor::loadPage() {
+    if (pageIndex_ == pages_.size() && !rescanned_ &&
+        std::any_of(losses_.begin(), losses_.end(),
+                    [](const SalvageItem& i) { return i.kind == SalvageItem::Kind::PageLost; })) {
+        // A map that lists a page that is not the table's may have lost the ones
+        // that are: the table's pages are looked for by their owner too.
+        rescanned_ = true;
+        const std::unordered_set<PageNumber> listed(pages_.begin(), pages_.end());
+        for (PageNumber p : pagesNamingTable(file_, layout_, table_))
+            if (!listed.count(p)) pages_.push_back(p);
+    }
     while (pageIndex_ < pages_.size()) {
         const PageNumber n = pages_[pageIndex_++];
         try {

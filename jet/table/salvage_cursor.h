@@ -80,6 +80,7 @@ private:
     std::vector<DamagedLongValue> damaged_;
     std::vector<std::uint8_t> longValue_;
     std::unordered_set<RowPointer> overflowTargets_;  // taken once only
+    bool rescanned_ = false;
     std::vector<SalvageItem> losses_;
 };
 

@@ -17,6 +17,7 @@ struct SalvageItem {
         RowsSetAside,    // rows kept in a "..._Recuperadas" table (duplicate unique key)
         CatalogRowLost,  // an object's catalog row did not decode (a query, a form, ...)
         PageLost,        // a page the table's map lists is not one of its data pages any more
+        RelationDropped, // a relationship with a table that was lost
     };
     Kind kind = Kind::RowDropped;
     std::string table;                 // the table's name as the user knows it
@@ -26,6 +27,9 @@ struct SalvageItem {
     std::uint64_t count = 1;           // rows it stands for (0 when unknown)
     std::uint32_t pages = 0;           // TableLost: the data pages that held its rows
     std::string description;          // Portuguese, one sentence, no location
+
+    // "página 12, linha 3, coluna Notas" (the parts known), for messages.
+    std::string where() const;
 };
 
 }  // namespace jet

@@ -93,6 +93,16 @@ void TableDefinitionWriter::setLongValueMaps(std::size_t entry, RowPointer owned
     bytes::putU32le(buffer_, off + 6, freeSpace.toDescriptor());
 }
 
+void TableDefinitionWriter::clearForeignKey(std::size_t logical) {
+    const std::size_t base = blocks_.logical.at(logical) + (layout_.jet3 ? 0 : 4);
+    buffer_[base + 8] = 0;                              // side
+    bytes::putU32le(buffer_, base + 9, 0xFFFFFFFFu);    // related index: none
+    bytes::putU32le(buffer_, base + 13, 0);             // related table
+    buffer_[base + 17] = 0;                             // cascade flags
+    buffer_[base + 18] = 0;
+    buffer_[base + 19] = 0;                             // kind: plain index
+}
+
 std::vector<std::vector<std::uint8_t>> TableDefinitionWriter::pages(const std::vector<PageNumber>& numbers) const {
     const std::size_t ps = layout_.pageSize;
     const std::size_t count = pageCount();

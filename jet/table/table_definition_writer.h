@@ -43,6 +43,9 @@ public:
     // (old page to new page; nullopt leaves the stored value).
     void remapRelatedTables(const std::function<std::optional<PageNumber>(PageNumber)>& mapTable);
     void setLongValueMaps(std::size_t entry, RowPointer owned, RowPointer freeSpace);
+    // Makes logical index `logical` a plain index, with no other table: for a
+    // foreign key whose table is gone.
+    void clearForeignKey(std::size_t logical);
 
     // The TDEF pages, to be stored at `pages` (pageCount() of them).
     std::vector<std::vector<std::uint8_t>> pages(const std::vector<PageNumber>& pageNumbers) const;
