@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -194,69 +195,121 @@ void appendTsvField(std::string& line, const std::string& text) {
     }
 }
 
-// Writes one table; returns false (after reporting) when a row could not be read.
-bool dumpTable(jet::Database& db, const jet::TableEntry& table, DumpFormat format, std::ostream& out,
-               std::ostream& err) {
+// Writes a table's rows in `format`, the header first and the footer last.
+class TableWriter {
+public:
+    TableWriter(const jet::TableEntry& table, DumpFormat format, std::ostream& out)
+        : columns_(table.definition->columnsByNumber()), format_(format), out_(out) {
+        std::string line;
+        if (format_ == DumpFormat::Json) {
+            line = "{\"table\":";
+            jet::appendJsonString(line, table.name());
+            line += ",\"columns\":[";
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line += ',';
+                line += "{\"name\":";
+                jet::appendJsonString(line, columns_[i]->name);
+                line += ",\"type\":";
+                jet::appendJsonString(line, jet::columnTypeName(columns_[i]->resultType != 0 ? columns_[i]->resultType
+                                                                                             : columns_[i]->type));
+                line += '}';
+            }
+            line += "],\"rows\":[";
+        } else {
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line += '\t';
+                appendTsvField(line, columns_[i]->name);
+            }
+            line += '\n';
+        }
+        out_ << line;
+    }
+    ~TableWriter() {
+        if (format_ == DumpFormat::Json) out_ << (first_ ? "]}\n" : "\n]}\n");
+    }
+
+    // `valueOf(column)` gives the value of a column of the row.
+    template <typename ValueOf>
+    void row(ValueOf&& valueOf) {
+        line_.clear();
+        if (format_ == DumpFormat::Json) {
+            line_ += first_ ? "\n[" : ",\n[";
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line_ += ',';
+                jet::appendJson(line_, valueOf(*columns_[i]));
+            }
+            line_ += ']';
+        } else {
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line_ += '\t';
+                const jet::Value v = valueOf(*columns_[i]);
+                if (jet::isNull(v)) line_ += "\\N";
+                else appendTsvField(line_, jet::canonicalText(v));
+            }
+            line_ += '\n';
+        }
+        first_ = false;
+        out_ << line_;
+    }
+
+private:
+    std::vector<const jet::Column*> columns_;
+    DumpFormat format_;
+    std::ostream& out_;
+    std::string line_;
+    bool first_ = true;
+};
+
+// "a página 12 ... não é mais uma página de dados dela", or the plural.
+std::string lostPages(const std::vector<jet::PageNumber>& pages) {
+    const bool one = pages.size() == 1;
+    std::string text = one ? "a página " : "as páginas ";
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i) text += i + 1 == pages.size() ? " e " : ", ";
+        text += std::to_string(pages[i].value);
+    }
+    return text + (one ? " do mapa de uso da tabela não é mais uma página de dados dela; as linhas que tinha ficaram "
+                         "de fora"
+                       : " do mapa de uso da tabela não são mais páginas de dados dela; as linhas que tinham ficaram "
+                         "de fora");
+}
+
+// Writes one table; returns false after saying on `err`, in one line, why the
+// table could not be read whole. The rows before a bad row are kept, and rows of
+// a page that is no longer the table's are missing.
+bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry& table, DumpFormat format,
+               std::ostream& out, std::ostream& err) {
     if (!table.definition) {
-        err << "compactar: tabela " << table.name() << ": " << table.definitionError << "\n";
+        err << "compactar: " << path << ": a tabela " << table.name() << " não pôde ser lida: " << table.definitionError
+            << "\n";
         return false;
     }
-    const jet::TableDefinition& def = *table.definition;
-    const std::vector<const jet::Column*> columns = def.columnsByNumber();
-    std::string line;
-    if (format == DumpFormat::Json) {
-        line = "{\"table\":";
-        jet::appendJsonString(line, table.name());
-        line += ",\"columns\":[";
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (i) line += ',';
-            line += "{\"name\":";
-            jet::appendJsonString(line, columns[i]->name);
-            line += ",\"type\":";
-            jet::appendJsonString(line, jet::columnTypeName(columns[i]->resultType != 0 ? columns[i]->resultType : columns[i]->type));
-            line += '}';
-        }
-        line += "],\"rows\":[";
-    } else {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (i) line += '\t';
-            appendTsvField(line, columns[i]->name);
-        }
-        line += '\n';
-    }
-    out << line;
-
-    bool ok = true;
-    bool first = true;
-    try {
-        jet::TableCursor cursor = db.cursor(table);
-        while (cursor.next()) {
-            line.clear();
-            if (format == DumpFormat::Json) {
-                line += first ? "\n[" : ",\n[";
-                for (std::size_t i = 0; i < columns.size(); ++i) {
-                    if (i) line += ',';
-                    jet::appendJson(line, cursor.value(columns[i]->blockIndex));
-                }
-                line += ']';
-            } else {
-                for (std::size_t i = 0; i < columns.size(); ++i) {
-                    if (i) line += '\t';
-                    const jet::Value v = cursor.value(columns[i]->blockIndex);
-                    if (jet::isNull(v)) line += "\\N";
-                    else appendTsvField(line, jet::canonicalText(v));
-                }
-                line += '\n';
+    std::vector<std::string> problems;
+    std::uint64_t rows = 0;
+    {
+        TableWriter writer(table, format, out);
+        std::optional<jet::TableCursor> cursor;
+        try {
+            cursor.emplace(db.cursor(table));
+            while (cursor->next()) {
+                writer.row([&](const jet::Column& c) { return cursor->value(c.blockIndex); });
+                ++rows;
             }
-            first = false;
-            out << line;
+        } catch (const jet::JetError& e) {
+            std::string where;
+            if (e.location().page) where += " na página " + std::to_string(*e.location().page);
+            if (e.location().row) where += ", linha " + std::to_string(*e.location().row);
+            problems.push_back("a leitura parou" + where + ", depois de " + std::to_string(rows) +
+                               " linhas: " + e.userMessage() + " (dump --salvage lê o que vem depois)");
         }
-    } catch (const jet::JetError& e) {
-        err << "compactar: tabela " << table.name() << ": " << e.what() << "\n";
-        ok = false;
+        if (cursor && !cursor->skippedPages().empty())
+            problems.insert(problems.begin(), lostPages(cursor->skippedPages()));
     }
-    if (format == DumpFormat::Json) out << (first ? "]}\n" : "\n]}\n");
-    return ok;
+    if (problems.empty()) return true;
+    err << "compactar: " << path << ": a tabela " << table.name() << " não foi lida inteira: ";
+    for (std::size_t i = 0; i < problems.size(); ++i) err << (i ? "; " : "") << problems[i];
+    err << "\n";
+    return false;
 }
 
 int dumpUsage(std::ostream& err, const std::string& problem) {
@@ -361,7 +414,7 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         for (const jet::TableEntry& t : db->tables()) chosen.push_back(&t);
     }
 
-    if (outputDir.empty()) return dumpTable(*db, *chosen.front(), format, out, err) ? kExitSuccess : kExitFailure;
+    if (outputDir.empty()) return dumpTable(*db, path, *chosen.front(), format, out, err) ? kExitSuccess : kExitFailure;
 
     std::error_code ec;
     std::filesystem::create_directories(outputDir, ec);
@@ -379,7 +432,7 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             ok = false;
             continue;
         }
-        ok = dumpTable(*db, *t, format, stream, err) && ok;
+        ok = dumpTable(*db, path, *t, format, stream, err) && ok;
         stream.close();
         if (!stream) {
             err << "compactar: erro ao gravar " << file.string() << "\n";

@@ -1,0 +1,134 @@
+// compactar dump on a copy of a real Access file with one data page zeroed, run as
+// a script runs it: every row outside the page must come out, none made up, and
+// the table that could not be read whole must be named on standard error.
+#include <algorithm>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "damaged_copy.h"
+#include "inspect_commands.h"
+#include "jet/table/database.h"
+#include "program_run.h"
+#include "temp_folder.h"
+
+namespace {
+
+using testing_support::folderNames;
+using testing_support::makeFolder;
+using testing_support::ProgramRun;
+using testing_support::readFile;
+using testing_support::runProgram;
+using testing_support::TempFolder;
+using testing_support::writeFile;
+
+ProgramRun runCompactar(const std::vector<std::string>& arguments, const TempFolder& scratch) {
+    return runProgram(COMPACTAR_BINARY, arguments, scratch);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+struct Corpus {
+    const char* file;
+    std::size_t pageSize;
+};
+
+class DumpOfADamagedFile : public ::testing::TestWithParam<Corpus> {
+protected:
+    DumpOfADamagedFile() {
+        makeFolder(data);
+        writeFile(sound, original);
+        victim = testing_support::aDataPageOfTheBusiestTable(original, GetParam().pageSize);
+        if (victim != 0) writeFile(damaged, testing_support::withPageZeroed(original, victim, GetParam().pageSize));
+        // The rows of the sound file in the order dump writes them, each marked by
+        // whether it lives on the page to be zeroed.
+        const auto db = jet::Database::open(sound);
+        for (const jet::TableEntry& t : db->tables()) {
+            if (!t.definition) continue;
+            std::vector<bool> onVictim;
+            jet::TableCursor cursor = db->cursor(t);
+            while (cursor.next())
+                onVictim.push_back(cursor.location().page.value == victim || cursor.dataLocation().page.value == victim);
+            if (std::find(onVictim.begin(), onVictim.end(), true) != onVictim.end()) {
+                table = t.name();
+                rowOnVictim = onVictim;
+            }
+        }
+    }
+
+    // The sound file's dump of the damaged table, the rows of the zeroed page left out.
+    std::string expectedDump(const std::string& soundDump) const {
+        const std::vector<std::string> all = lines(soundDump);
+        EXPECT_EQ(all.size(), rowOnVictim.size() + 1);
+        std::string out = all.at(0) + "\n";
+        for (std::size_t i = 1; i < all.size() && i <= rowOnVictim.size(); ++i)
+            if (!rowOnVictim[i - 1]) out += all[i] + "\n";
+        return out;
+    }
+
+    // Every file of a --output folder, by name.
+    std::vector<std::pair<std::string, std::string>> dumpFolder(const std::string& folder) const {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const std::string& name : folderNames(folder)) files.emplace_back(name, readFile(folder + "/" + name));
+        return files;
+    }
+
+    TempFolder scratch;
+    std::string data = scratch / "dados";
+    std::string sound = data + "/loja.mdb";
+    std::string damaged = data + "/danificado.mdb";
+    std::string original = testing_support::corpusFile(GetParam().file);
+    std::size_t victim = 0;
+    std::string table;
+    std::vector<bool> rowOnVictim;
+};
+
+TEST_P(DumpOfADamagedFile, PlainDumpNamesTheTableAndPageAndKeepsEveryOtherRow) {
+    ASSERT_NE(victim, 0u) << "no data page of a user table found";
+    ASSERT_FALSE(table.empty());
+    const ProgramRun soundRun = runCompactar({"dump", sound, "--table", table}, scratch);
+    ASSERT_EQ(soundRun.status, 0) << soundRun.err;
+    EXPECT_EQ(soundRun.err, "");
+
+    const ProgramRun run = runCompactar({"dump", damaged, "--table", table}, scratch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, expectedDump(soundRun.out));
+    const std::vector<std::string> complaint = lines(run.err);
+    ASSERT_EQ(complaint.size(), 1u) << run.err;
+    EXPECT_NE(complaint[0].find(damaged), std::string::npos) << run.err;
+    EXPECT_NE(complaint[0].find("a tabela " + table + " não foi lida inteira"), std::string::npos) << run.err;
+    EXPECT_NE(complaint[0].find("a página " + std::to_string(victim) + " "), std::string::npos) << run.err;
+}
+
+TEST_P(DumpOfADamagedFile, EveryOtherTableIsStillDumpedIntoTheFolder) {
+    ASSERT_NE(victim, 0u);
+    const std::string soundFolder = scratch / "sao", damagedFolder = scratch / "danificado";
+    const ProgramRun soundRun = runCompactar({"dump", sound, "--output", soundFolder}, scratch);
+    ASSERT_EQ(soundRun.status, 0) << soundRun.err;
+    const ProgramRun run = runCompactar({"dump", damaged, "--output", damagedFolder}, scratch);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("a tabela " + table + " "), std::string::npos) << run.err;
+
+    const auto expected = dumpFolder(soundFolder), got = dumpFolder(damagedFolder);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].first, expected[i].first);
+        if (got[i].first == cli::escapeFileName(table) + ".tsv") EXPECT_EQ(got[i].second, expectedDump(expected[i].second));
+        else EXPECT_EQ(got[i].second, expected[i].second) << got[i].first;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DumpOfADamagedFile,
+                         ::testing::Values(Corpus{"jet4/testV2003.mdb", 4096}, Corpus{"jet3/nwind.mdb", 2048}),
+                         [](const auto& info) { return info.index == 0 ? std::string("Jet4") : std::string("Jet3"); });
+
+}  // namespace
