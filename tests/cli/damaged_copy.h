@@ -2,7 +2,6 @@
 
 // Damage done to copies of corpus files, the way a disk or a crash does it.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -37,8 +36,7 @@ inline std::size_t aDataPageOfTheBusiestTable(const std::string& bytes, std::siz
 }
 
 inline std::string withPageZeroed(std::string bytes, std::size_t page, std::size_t pageSize) {
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize),
-              bytes.begin() + static_cast<std::ptrdiff_t>((page + 1) * pageSize), '\0');
+    bytes.replace(page * pageSize, pageSize, pageSize, '\0');
     return bytes;
 }
 
@@ -46,7 +44,8 @@ inline std::string withPageZeroed(std::string bytes, std::size_t page, std::size
 // still claims the page and its index entries point into it.
 inline std::string withADataPageZeroed(std::string bytes, std::size_t pageSize) {
     const std::size_t victim = aDataPageOfTheBusiestTable(bytes, pageSize);
-    return victim == 0 ? bytes : withPageZeroed(std::move(bytes), victim, pageSize);
+    if (victim != 0) bytes.replace(victim * pageSize, pageSize, pageSize, '\0');
+    return bytes;
 }
 
 }  // namespace testing_support
