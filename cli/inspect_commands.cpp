@@ -13,6 +13,7 @@
 #include "readable_database.h"
 #include "jet/format/jet_error.h"
 #include "jet/table/database.h"
+#include "jet/table/salvage_cursor.h"
 #include "jet/table/value.h"
 
 namespace cli {
@@ -56,11 +57,12 @@ std::string megabytes(std::uint64_t bytes) {
     return buf;
 }
 
-// Opens the database, or says on `err` why it cannot be read.
-std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err) {
+// Opens the database, or says on `err` why it cannot be read. The salvage open
+// leaves out catalog rows that do not decode instead of failing.
+std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err, bool salvage = false) {
     if (!readableDatabase(path, err)) return nullptr;
     try {
-        return jet::Database::open(path);
+        return salvage ? jet::Database::openForSalvage(path) : jet::Database::open(path);
     } catch (const jet::JetError& e) {
         reportFailure(path, e, err);
         return nullptr;
@@ -274,16 +276,18 @@ std::string lostPages(const std::vector<jet::PageNumber>& pages) {
                          "de fora");
 }
 
+bool reportUnreadableDefinition(const std::string& path, const jet::TableEntry& table, std::ostream& err) {
+    err << "compactar: " << path << ": a tabela " << table.name() << " não pôde ser lida: " << table.definitionError
+        << "\n";
+    return false;
+}
+
 // Writes one table; returns false after saying on `err`, in one line, why the
 // table could not be read whole. The rows before a bad row are kept, and rows of
 // a page that is no longer the table's are missing.
 bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry& table, DumpFormat format,
                std::ostream& out, std::ostream& err) {
-    if (!table.definition) {
-        err << "compactar: " << path << ": a tabela " << table.name() << " não pôde ser lida: " << table.definitionError
-            << "\n";
-        return false;
-    }
+    if (!table.definition) return reportUnreadableDefinition(path, table, err);
     std::vector<std::string> problems;
     std::uint64_t rows = 0;
     {
@@ -312,9 +316,46 @@ bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry
     return false;
 }
 
+// "compactar: ARQUIVO: tabela T, página P, linha R, coluna C: what was left out".
+void reportLoss(const std::string& path, const jet::SalvageItem& item, std::ostream& err) {
+    err << "compactar: " << path << ": tabela " << item.table;
+    if (item.page) err << ", página " << *item.page;
+    if (item.row) err << ", linha " << *item.row;
+    if (!item.column.empty()) err << ", coluna " << item.column;
+    err << ": " << item.description << "\n";
+}
+
+// Writes one table read the way a repair reads it: every row that decodes, a
+// Memo cut where its chain broke, other damaged long values as NULL. Returns
+// false when anything was left out, each loss reported on `err`.
+bool salvageTable(jet::Database& db, const std::string& path, const jet::TableEntry& table, DumpFormat format,
+                  std::ostream& out, std::ostream& err) {
+    if (!table.definition) return reportUnreadableDefinition(path, table, err);
+    const jet::TableDefinition& def = *table.definition;
+    jet::SalvageCursor cursor(db.file(), db.layout(), db.values(), def,
+                              jet::findSalvagePages(db.file(), db.layout(), def).pages);
+    bool ok = true;
+    try {
+        TableWriter writer(table, format, out);
+        while (cursor.next()) {
+            writer.row([&](const jet::Column& c) -> jet::Value {
+                for (const jet::DamagedLongValue& d : cursor.damagedValues())
+                    if (d.column == c.blockIndex && !d.nulled) return db.values().decodeText(d.kept, c.codePage);
+                return cursor.value(c.blockIndex);
+            });
+        }
+    } catch (const jet::JetError& e) {
+        // The cursor checks every row before giving it; this is a read the system refused.
+        err << "compactar: " << path << ": a tabela " << table.name() << " não foi lida inteira: " << e.what() << "\n";
+        ok = false;
+    }
+    for (const jet::SalvageItem& item : cursor.losses()) reportLoss(path, item, err);
+    return ok && cursor.losses().empty();
+}
+
 int dumpUsage(std::ostream& err, const std::string& problem) {
     err << "compactar: " << problem << "\n"
-        << "uso: compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]\n";
+        << "uso: compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA] [--salvage]\n";
     return kExitUsage;
 }
 
@@ -367,7 +408,7 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string path, tableName, outputDir;
-    bool haveTable = false;
+    bool haveTable = false, salvage = false;
     DumpFormat format = DumpFormat::Tsv;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -389,6 +430,8 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             const std::string* v = value("--output");
             if (!v) return dumpUsage(err, "--output precisa de uma pasta");
             outputDir = *v;
+        } else if (a == "--salvage") {
+            salvage = true;
         } else if (path.empty() && (a.empty() || a[0] != '-' || a == "-")) {
             path = a;
         } else {
@@ -399,8 +442,11 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!haveTable && outputDir.empty())
         return dumpUsage(err, "indique --table NOME (saída padrão) ou --output PASTA (todas as tabelas)");
 
-    const std::unique_ptr<jet::Database> db = openOrReport(path, err);
+    const std::unique_ptr<jet::Database> db = openOrReport(path, err, salvage);
     if (!db) return kExitUnreadable;
+    const auto dumpOne = [&](const jet::TableEntry& t, std::ostream& stream) {
+        return salvage ? salvageTable(*db, path, t, format, stream, err) : dumpTable(*db, path, t, format, stream, err);
+    };
 
     std::vector<const jet::TableEntry*> chosen;
     if (haveTable) {
@@ -413,8 +459,15 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     } else {
         for (const jet::TableEntry& t : db->tables()) chosen.push_back(&t);
     }
+    // Catalog rows the open left out; a dump of the catalog itself lists them anyway.
+    bool ok = db->catalogLosses().empty();
+    const bool catalogDumped = std::any_of(chosen.begin(), chosen.end(), [](const jet::TableEntry* t) {
+        return t->definition && t->definition->tdefPage == jet::PageNumber(2);
+    });
+    if (!catalogDumped)
+        for (const jet::SalvageItem& item : db->catalogLosses()) reportLoss(path, item, err);
 
-    if (outputDir.empty()) return dumpTable(*db, path, *chosen.front(), format, out, err) ? kExitSuccess : kExitFailure;
+    if (outputDir.empty()) return dumpOne(*chosen.front(), out) && ok ? kExitSuccess : kExitFailure;
 
     std::error_code ec;
     std::filesystem::create_directories(outputDir, ec);
@@ -422,7 +475,6 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "compactar: não foi possível criar a pasta " << outputDir << ": " << ec.message() << "\n";
         return kExitFailure;
     }
-    bool ok = true;
     const char* extension = format == DumpFormat::Json ? ".json" : ".tsv";
     for (const jet::TableEntry* t : chosen) {
         const std::filesystem::path file = std::filesystem::path(outputDir) / (escapeFileName(t->name()) + extension);
@@ -432,7 +484,7 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             ok = false;
             continue;
         }
-        ok = dumpTable(*db, path, *t, format, stream, err) && ok;
+        ok = dumpOne(*t, stream) && ok;
         stream.close();
         if (!stream) {
             err << "compactar: erro ao gravar " << file.string() << "\n";
