@@ -303,8 +303,12 @@ bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry
             std::string where;
             if (e.location().page) where += " na página " + std::to_string(*e.location().page);
             if (e.location().row) where += ", linha " + std::to_string(*e.location().row);
-            problems.push_back("a leitura parou" + where + ", depois de " + std::to_string(rows) +
-                               " linhas: " + e.userMessage() + " (dump --salvage lê o que vem depois)");
+            // The engine's word for damage is only "danificado"; where it stopped says more.
+            const std::string cause = e.kind() != jet::ErrorKind::Corruption ? e.userMessage()
+                                      : e.location().row  ? "a linha está danificada e não pôde ser lida"
+                                                          : "a página está danificada e não pôde ser lida";
+            problems.push_back("a leitura parou" + where + ", depois de " + std::to_string(rows) + " linhas: " +
+                               cause + " (dump --salvage lê o que vem depois)");
         }
         if (cursor && !cursor->skippedPages().empty())
             problems.insert(problems.begin(), lostPages(cursor->skippedPages()));

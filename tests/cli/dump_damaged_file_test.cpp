@@ -43,6 +43,11 @@ struct Corpus {
     std::size_t pageSize;
 };
 
+struct Row {
+    jet::RowPointer slot;  // where the row is listed
+    jet::RowPointer data;  // where its bytes are
+};
+
 class DumpOfADamagedFile : public ::testing::TestWithParam<Corpus> {
 protected:
     DumpOfADamagedFile() {
@@ -54,19 +59,20 @@ protected:
         std::size_t mostPages = 0;
         for (const jet::TableEntry& t : db->tables()) {
             if (!t.definition || t.isSystem()) continue;
-            std::vector<std::pair<std::uint32_t, std::uint32_t>> where;  // slot page, data page
+            std::vector<Row> rows;
             std::set<std::uint32_t> pages;
             jet::TableCursor cursor = db->cursor(t);
             while (cursor.next()) {
-                where.emplace_back(cursor.location().page.value, cursor.dataLocation().page.value);
+                rows.push_back(Row{cursor.location(), cursor.dataLocation()});
                 pages.insert(cursor.location().page.value);
             }
             if (pages.size() <= mostPages) continue;
             mostPages = pages.size();
             table = t.name();
             victim = *std::next(pages.begin(), static_cast<std::ptrdiff_t>(pages.size() / 2));
+            tableRows = rows;
             rowOnVictim.clear();
-            for (const auto& [slotPage, dataPage] : where) rowOnVictim.push_back(slotPage == victim || dataPage == victim);
+            for (const Row& r : rows) rowOnVictim.push_back(r.slot.page.value == victim || r.data.page.value == victim);
         }
         if (victim != 0) writeFile(damaged, testing_support::withPageZeroed(original, victim, GetParam().pageSize));
     }
@@ -95,7 +101,8 @@ protected:
     std::string original = testing_support::corpusFile(GetParam().file);
     std::size_t victim = 0;
     std::string table;
-    std::vector<bool> rowOnVictim;
+    std::vector<Row> tableRows;     // the damaged table's rows, in dump order
+    std::vector<bool> rowOnVictim;  // the same, whether it lives on the zeroed page
 };
 
 TEST_P(DumpOfADamagedFile, PlainDumpNamesTheTableAndPageAndKeepsEveryOtherRow) {
@@ -177,6 +184,52 @@ TEST_P(DumpOfADamagedFile, ASoundFileDumpsTheSameWithOrWithoutSalvage) {
         EXPECT_FALSE(dumpFolder(plainFolder).empty());
         EXPECT_EQ(dumpFolder(salvageFolder), dumpFolder(plainFolder)) << format;
     }
+}
+
+TEST_P(DumpOfADamagedFile, ARowThatDoesNotDecodeEndsThePlainDumpOfItsTableButNotTheSalvage) {
+    // Jet4 and ACE count a row's columns in two bytes: 0xFFFF wants a null mask
+    // larger than any page. Jet3's one byte cannot be made too large for every row.
+    if (GetParam().pageSize != 4096) GTEST_SKIP() << "Jet3 column counts are one byte";
+    ASSERT_NE(victim, 0u);
+    std::vector<std::size_t> onVictim;
+    for (std::size_t i = 0; i < tableRows.size(); ++i)
+        if (tableRows[i].slot.page.value == victim && tableRows[i].slot == tableRows[i].data) onVictim.push_back(i);
+    ASSERT_FALSE(onVictim.empty());
+    const std::size_t bad = onVictim[onVictim.size() / 2];
+    const unsigned slot = tableRows[bad].slot.row;
+    std::string bytes = original;
+    const std::size_t page = victim * 4096;
+    const std::size_t rowStart =
+        (static_cast<unsigned char>(bytes[page + 0x0E + 2 * slot]) | static_cast<unsigned char>(bytes[page + 0x0F + 2 * slot]) << 8) &
+        0x1FFF;
+    bytes[page + rowStart] = bytes[page + rowStart + 1] = '\xFF';
+    writeFile(damaged, bytes);
+
+    const ProgramRun soundRun = runCompactar({"dump", sound, "--table", table}, scratch);
+    ASSERT_EQ(soundRun.status, 0) << soundRun.err;
+    const std::vector<std::string> all = lines(soundRun.out);
+    ASSERT_EQ(all.size(), tableRows.size() + 1);
+    std::string before, allButBad;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (i <= bad) before += all[i] + "\n";
+        if (i != bad + 1) allButBad += all[i] + "\n";
+    }
+    const std::string place = "página " + std::to_string(victim) + ", linha " + std::to_string(slot);
+
+    const ProgramRun plain = runCompactar({"dump", damaged, "--table", table}, scratch);
+    EXPECT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(plain.out, before);
+    ASSERT_EQ(lines(plain.err).size(), 1u) << plain.err;
+    EXPECT_NE(plain.err.find(damaged + ": a tabela " + table + " não foi lida inteira: "), std::string::npos) << plain.err;
+    EXPECT_NE(plain.err.find("na " + place + ", depois de " + std::to_string(bad) + " linhas"), std::string::npos)
+        << plain.err;
+
+    const ProgramRun salvage = runCompactar({"dump", damaged, "--table", table, "--salvage"}, scratch);
+    EXPECT_EQ(salvage.status, 1) << salvage.err;
+    EXPECT_EQ(salvage.out, allButBad);
+    ASSERT_EQ(lines(salvage.err).size(), 1u) << salvage.err;
+    EXPECT_EQ(salvage.err.rfind("compactar: " + damaged + ": tabela " + table + ", " + place + ": ", 0), 0u)
+        << salvage.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DumpOfADamagedFile,
