@@ -293,20 +293,40 @@ bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry
     {
         TableWriter writer(table, format, out);
         std::optional<jet::TableCursor> cursor;
+        const jet::Column* decoding = nullptr;  // set while a value of a sound row is read
         try {
             cursor.emplace(db.cursor(table));
             while (cursor->next()) {
-                writer.row([&](const jet::Column& c) { return cursor->value(c.blockIndex); });
+                cursor->fields();  // a row that does not split is damaged as a whole
+                writer.row([&](const jet::Column& c) {
+                    decoding = &c;
+                    return cursor->value(c.blockIndex);
+                });
+                decoding = nullptr;
                 ++rows;
             }
         } catch (const jet::JetError& e) {
+            // The engine's word for damage is only "danificado": what was being read says more.
+            const bool damage = e.kind() == jet::ErrorKind::Corruption;
+            std::optional<std::uint32_t> page = e.location().page;
+            std::optional<int> row = e.location().row;
+            std::string cause;
+            if (decoding) {
+                // Say where the table's row is; a long value's own rows may lie elsewhere.
+                page = cursor->location().page.value;
+                row = cursor->location().row;
+                cause = "o valor da coluna " + decoding->name + " não pôde ser lido";
+                if (!damage) cause += ": " + e.userMessage();
+                else if (e.location().page && *e.location().page != *page)
+                    cause += " (a página " + std::to_string(*e.location().page) + " está danificada)";
+            } else {
+                cause = !damage ? e.userMessage()
+                        : row   ? "a linha está danificada e não pôde ser lida"
+                                : "a página está danificada e não pôde ser lida";
+            }
             std::string where;
-            if (e.location().page) where += " na página " + std::to_string(*e.location().page);
-            if (e.location().row) where += ", linha " + std::to_string(*e.location().row);
-            // The engine's word for damage is only "danificado"; where it stopped says more.
-            const std::string cause = e.kind() != jet::ErrorKind::Corruption ? e.userMessage()
-                                      : e.location().row  ? "a linha está danificada e não pôde ser lida"
-                                                          : "a página está danificada e não pôde ser lida";
+            if (page) where += " na página " + std::to_string(*page);
+            if (row) where += ", linha " + std::to_string(*row);
             problems.push_back("a leitura parou" + where + ", depois de " + std::to_string(rows) + " linhas: " +
                                cause + " (dump --salvage lê o que vem depois)");
         }

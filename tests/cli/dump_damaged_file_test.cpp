@@ -237,4 +237,94 @@ INSTANTIATE_TEST_SUITE_P(Files, DumpOfADamagedFile,
                                            Corpus{"ace14/compIndexTestV2010.accdb", 4096}),
                          [](const auto& info) { return std::string(info.index == 0 ? "Jet3" : info.index == 1 ? "Jet4" : "Ace"); });
 
+// nwind's Employees keep their photos in chains of long-value rows: zeroing the
+// page of a chain's second row leaves the row itself sound and its photo broken.
+TEST(DumpOfADamagedLongValue, PlainDumpStopsAtTheRowAndSalvageWritesTheValueAsNull) {
+    TempFolder scratch;
+    const std::string data = scratch / "dados", sound = data + "/loja.mdb", damaged = data + "/danificado.mdb";
+    const std::string original = testing_support::corpusFile("jet3/nwind.mdb");
+    makeFolder(data);
+    writeFile(sound, original);
+
+    // For each row of the table, in dump order: where it is listed and the TSV
+    // fields of its long values that have a row on the page to be zeroed.
+    struct Broken {
+        jet::RowPointer slot;
+        std::vector<std::size_t> fields;
+        std::vector<std::string> columns;
+    };
+    std::vector<Broken> rows;
+    std::uint32_t victim = 0;
+    {
+        const auto db = jet::Database::open(sound);
+        const jet::TableEntry* table = db->findTable("Employees");
+        ASSERT_TRUE(table && table->definition);
+        const std::vector<const jet::Column*> columns = table->definition->columnsByNumber();
+        std::vector<std::vector<std::vector<jet::LongValueSegment>>> segments;  // row, field, segment
+        jet::TableCursor cursor = db->cursor(*table);
+        while (cursor.next()) {
+            auto& ofRow = segments.emplace_back(columns.size());
+            for (std::size_t f = 0; f < columns.size(); ++f) {
+                const jet::FieldBytes& field = cursor.fields().fields[columns[f]->blockIndex];
+                if (!columns[f]->isLongValue() || !field.present) continue;
+                db->values().longValues().read(field.bytes, {}, &ofRow[f]);
+                if (victim == 0 && ofRow[f].size() >= 2) victim = ofRow[f][1].row.page.value;
+            }
+            rows.push_back(Broken{cursor.location(), {}, {}});
+        }
+        ASSERT_NE(victim, 0u) << "no long value in a chain";
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (std::size_t f = 0; f < columns.size(); ++f)
+                for (const jet::LongValueSegment& s : segments[r][f])
+                    if (s.row.page.value == victim) {
+                        rows[r].fields.push_back(f);
+                        rows[r].columns.push_back(columns[f]->name);
+                        break;
+                    }
+    }
+    writeFile(damaged, testing_support::withPageZeroed(original, victim, 2048));
+
+    const ProgramRun soundRun = runCompactar({"dump", sound, "--table", "Employees"}, scratch);
+    ASSERT_EQ(soundRun.status, 0) << soundRun.err;
+    const std::vector<std::string> all = lines(soundRun.out);
+    ASSERT_EQ(all.size(), rows.size() + 1);
+    std::size_t firstBroken = rows.size();
+    std::string before = all[0] + "\n", nulled = all[0] + "\n";
+    std::vector<std::string> losses;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!rows[r].fields.empty() && firstBroken == rows.size()) firstBroken = r;
+        if (firstBroken == rows.size()) before += all[r + 1] + "\n";
+        std::vector<std::string> fields;
+        std::istringstream in(all[r + 1]);
+        for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+        for (std::size_t f : rows[r].fields) fields.at(f) = "\\N";
+        for (std::size_t f = 0; f < fields.size(); ++f) nulled += (f ? "\t" : "") + fields[f];
+        nulled += "\n";
+        for (const std::string& column : rows[r].columns)
+            losses.push_back("compactar: " + damaged + ": tabela Employees, página " +
+                             std::to_string(rows[r].slot.page.value) + ", linha " + std::to_string(rows[r].slot.row) +
+                             ", coluna " + column + ": o valor longo da coluna " + column +
+                             " não pôde ser lido inteiro e ficou vazio (NULL)");
+    }
+    ASSERT_LT(firstBroken, rows.size());
+
+    const ProgramRun plain = runCompactar({"dump", damaged, "--table", "Employees"}, scratch);
+    EXPECT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(plain.out, before);
+    ASSERT_EQ(lines(plain.err).size(), 1u) << plain.err;
+    const Broken& stop = rows[firstBroken];
+    EXPECT_NE(plain.err.find("a tabela Employees não foi lida inteira: a leitura parou na página " +
+                             std::to_string(stop.slot.page.value) + ", linha " + std::to_string(stop.slot.row) +
+                             ", depois de " + std::to_string(firstBroken) + " linhas: o valor da coluna " +
+                             stop.columns.front() + " não pôde ser lido (a página " + std::to_string(victim) +
+                             " está danificada)"),
+              std::string::npos)
+        << plain.err;
+
+    const ProgramRun salvage = runCompactar({"dump", damaged, "--table", "Employees", "--salvage"}, scratch);
+    EXPECT_EQ(salvage.status, 1) << salvage.err;
+    EXPECT_EQ(salvage.out, nulled);
+    EXPECT_EQ(lines(salvage.err), losses);
+}
+
 }  // namespace
