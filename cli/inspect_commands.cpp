@@ -476,6 +476,8 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (haveTable) {
         const jet::TableEntry* t = db->findTable(tableName);
         if (!t) {
+            // Its catalog row may be one the salvage open left out.
+            for (const jet::SalvageItem& item : db->catalogLosses()) reportLoss(path, item, err);
             err << "compactar: a tabela " << tableName << " não existe em " << path << "\n";
             return kExitFailure;
         }
