@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "readable_database.h"
 #include "jet/format/jet_error.h"
 #include "jet/table/database.h"
+#include "jet/table/salvage_cursor.h"
 #include "jet/table/value.h"
 
 namespace cli {
@@ -55,11 +57,12 @@ std::string megabytes(std::uint64_t bytes) {
     return buf;
 }
 
-// Opens the database, or says on `err` why it cannot be read.
-std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err) {
+// Opens the database, or says on `err` why it cannot be read. The salvage open
+// leaves out catalog rows that do not decode instead of failing.
+std::unique_ptr<jet::Database> openOrReport(const std::string& path, std::ostream& err, bool salvage = false) {
     if (!readableDatabase(path, err)) return nullptr;
     try {
-        return jet::Database::open(path);
+        return salvage ? jet::Database::openForSalvage(path) : jet::Database::open(path);
     } catch (const jet::JetError& e) {
         reportFailure(path, e, err);
         return nullptr;
@@ -194,74 +197,189 @@ void appendTsvField(std::string& line, const std::string& text) {
     }
 }
 
-// Writes one table; returns false (after reporting) when a row could not be read.
-bool dumpTable(jet::Database& db, const jet::TableEntry& table, DumpFormat format, std::ostream& out,
-               std::ostream& err) {
-    if (!table.definition) {
-        err << "compactar: tabela " << table.name() << ": " << table.definitionError << "\n";
-        return false;
-    }
-    const jet::TableDefinition& def = *table.definition;
-    const std::vector<const jet::Column*> columns = def.columnsByNumber();
-    std::string line;
-    if (format == DumpFormat::Json) {
-        line = "{\"table\":";
-        jet::appendJsonString(line, table.name());
-        line += ",\"columns\":[";
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (i) line += ',';
-            line += "{\"name\":";
-            jet::appendJsonString(line, columns[i]->name);
-            line += ",\"type\":";
-            jet::appendJsonString(line, jet::columnTypeName(columns[i]->resultType != 0 ? columns[i]->resultType : columns[i]->type));
-            line += '}';
-        }
-        line += "],\"rows\":[";
-    } else {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (i) line += '\t';
-            appendTsvField(line, columns[i]->name);
-        }
-        line += '\n';
-    }
-    out << line;
-
-    bool ok = true;
-    bool first = true;
-    try {
-        jet::TableCursor cursor = db.cursor(table);
-        while (cursor.next()) {
-            line.clear();
-            if (format == DumpFormat::Json) {
-                line += first ? "\n[" : ",\n[";
-                for (std::size_t i = 0; i < columns.size(); ++i) {
-                    if (i) line += ',';
-                    jet::appendJson(line, cursor.value(columns[i]->blockIndex));
-                }
-                line += ']';
-            } else {
-                for (std::size_t i = 0; i < columns.size(); ++i) {
-                    if (i) line += '\t';
-                    const jet::Value v = cursor.value(columns[i]->blockIndex);
-                    if (jet::isNull(v)) line += "\\N";
-                    else appendTsvField(line, jet::canonicalText(v));
-                }
-                line += '\n';
+// Writes a table's rows in `format`, the header first and the footer last.
+class TableWriter {
+public:
+    TableWriter(const jet::TableEntry& table, DumpFormat format, std::ostream& out)
+        : columns_(table.definition->columnsByNumber()), format_(format), out_(out) {
+        std::string line;
+        if (format_ == DumpFormat::Json) {
+            line = "{\"table\":";
+            jet::appendJsonString(line, table.name());
+            line += ",\"columns\":[";
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line += ',';
+                line += "{\"name\":";
+                jet::appendJsonString(line, columns_[i]->name);
+                line += ",\"type\":";
+                jet::appendJsonString(line, jet::columnTypeName(columns_[i]->resultType != 0 ? columns_[i]->resultType
+                                                                                             : columns_[i]->type));
+                line += '}';
             }
-            first = false;
-            out << line;
+            line += "],\"rows\":[";
+        } else {
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line += '\t';
+                appendTsvField(line, columns_[i]->name);
+            }
+            line += '\n';
+        }
+        out_ << line;
+    }
+    ~TableWriter() {
+        if (format_ == DumpFormat::Json) out_ << (first_ ? "]}\n" : "\n]}\n");
+    }
+
+    // `valueOf(column)` gives the value of a column of the row.
+    template <typename ValueOf>
+    void row(ValueOf&& valueOf) {
+        line_.clear();
+        if (format_ == DumpFormat::Json) {
+            line_ += first_ ? "\n[" : ",\n[";
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line_ += ',';
+                jet::appendJson(line_, valueOf(*columns_[i]));
+            }
+            line_ += ']';
+        } else {
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) line_ += '\t';
+                const jet::Value v = valueOf(*columns_[i]);
+                if (jet::isNull(v)) line_ += "\\N";
+                else appendTsvField(line_, jet::canonicalText(v));
+            }
+            line_ += '\n';
+        }
+        first_ = false;
+        out_ << line_;
+    }
+
+private:
+    std::vector<const jet::Column*> columns_;
+    DumpFormat format_;
+    std::ostream& out_;
+    std::string line_;
+    bool first_ = true;
+};
+
+// "a página 12 ... não é mais uma página de dados dela", or the plural.
+std::string lostPages(const std::vector<jet::PageNumber>& pages) {
+    const bool one = pages.size() == 1;
+    std::string text = one ? "a página " : "as páginas ";
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i) text += i + 1 == pages.size() ? " e " : ", ";
+        text += std::to_string(pages[i].value);
+    }
+    return text + (one ? " do mapa de uso da tabela não é mais uma página de dados dela; as linhas que tinha ficaram "
+                         "de fora"
+                       : " do mapa de uso da tabela não são mais páginas de dados dela; as linhas que tinham ficaram "
+                         "de fora");
+}
+
+bool reportUnreadableDefinition(const std::string& path, const jet::TableEntry& table, std::ostream& err) {
+    err << "compactar: " << path << ": a tabela " << table.name() << " não pôde ser lida: " << table.definitionError
+        << "\n";
+    return false;
+}
+
+// Writes one table; returns false after saying on `err`, in one line, why the
+// table could not be read whole. The rows before a bad row are kept, and rows of
+// a page that is no longer the table's are missing.
+bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry& table, DumpFormat format,
+               std::ostream& out, std::ostream& err) {
+    if (!table.definition) return reportUnreadableDefinition(path, table, err);
+    std::vector<std::string> problems;
+    std::uint64_t rows = 0;
+    {
+        TableWriter writer(table, format, out);
+        std::optional<jet::TableCursor> cursor;
+        const jet::Column* decoding = nullptr;  // set while a value of a sound row is read
+        try {
+            cursor.emplace(db.cursor(table));
+            while (cursor->next()) {
+                cursor->fields();  // a row that does not split is damaged as a whole
+                writer.row([&](const jet::Column& c) {
+                    decoding = &c;
+                    return cursor->value(c.blockIndex);
+                });
+                decoding = nullptr;
+                ++rows;
+            }
+        } catch (const jet::JetError& e) {
+            // The engine's word for damage is only "danificado": what was being read says more.
+            const bool damage = e.kind() == jet::ErrorKind::Corruption;
+            std::optional<std::uint32_t> page = e.location().page;
+            std::optional<int> row = e.location().row;
+            std::string cause;
+            if (decoding) {
+                // Say where the table's row is; a long value's own rows may lie elsewhere.
+                page = cursor->location().page.value;
+                row = cursor->location().row;
+                cause = "o valor da coluna " + decoding->name + " não pôde ser lido";
+                if (!damage) cause += ": " + e.userMessage();
+                else if (e.location().page && *e.location().page != *page)
+                    cause += " (a página " + std::to_string(*e.location().page) + " está danificada)";
+            } else {
+                cause = !damage ? e.userMessage()
+                        : row   ? "a linha está danificada e não pôde ser lida"
+                                : "a página está danificada e não pôde ser lida";
+            }
+            std::string where;
+            if (page) where += " na página " + std::to_string(*page);
+            if (row) where += ", linha " + std::to_string(*row);
+            problems.push_back("a leitura parou" + where + ", depois de " + std::to_string(rows) + " linhas: " +
+                               cause + " (dump --salvage lê o que vem depois)");
+        }
+        if (cursor && !cursor->skippedPages().empty())
+            problems.insert(problems.begin(), lostPages(cursor->skippedPages()));
+    }
+    if (problems.empty()) return true;
+    err << "compactar: " << path << ": a tabela " << table.name() << " não foi lida inteira: ";
+    for (std::size_t i = 0; i < problems.size(); ++i) err << (i ? "; " : "") << problems[i];
+    err << "\n";
+    return false;
+}
+
+// "compactar: ARQUIVO: tabela T, página P, linha R, coluna C: what was left out".
+void reportLoss(const std::string& path, const jet::SalvageItem& item, std::ostream& err) {
+    err << "compactar: " << path << ": tabela " << item.table;
+    if (item.page) err << ", página " << *item.page;
+    if (item.row) err << ", linha " << *item.row;
+    if (!item.column.empty()) err << ", coluna " << item.column;
+    err << ": " << item.description << "\n";
+}
+
+// Writes one table read the way a repair reads it: every row that decodes, a
+// Memo cut where its chain broke, other damaged long values as NULL. Returns
+// false when anything was left out, each loss reported on `err`.
+bool salvageTable(jet::Database& db, const std::string& path, const jet::TableEntry& table, DumpFormat format,
+                  std::ostream& out, std::ostream& err) {
+    if (!table.definition) return reportUnreadableDefinition(path, table, err);
+    const jet::TableDefinition& def = *table.definition;
+    jet::SalvageCursor cursor(db.file(), db.layout(), db.values(), def,
+                              jet::findSalvagePages(db.file(), db.layout(), def).pages);
+    bool ok = true;
+    try {
+        TableWriter writer(table, format, out);
+        while (cursor.next()) {
+            writer.row([&](const jet::Column& c) -> jet::Value {
+                for (const jet::DamagedLongValue& d : cursor.damagedValues())
+                    if (d.column == c.blockIndex && !d.nulled) return db.values().decodeText(d.kept, c.codePage);
+                return cursor.value(c.blockIndex);
+            });
         }
     } catch (const jet::JetError& e) {
-        err << "compactar: tabela " << table.name() << ": " << e.what() << "\n";
+        // The cursor checks every row before giving it; this is a read the system refused.
+        err << "compactar: " << path << ": a tabela " << table.name() << " não foi lida inteira: " << e.what() << "\n";
         ok = false;
     }
-    if (format == DumpFormat::Json) out << (first ? "]}\n" : "\n]}\n");
-    return ok;
+    for (const jet::SalvageItem& item : cursor.losses()) reportLoss(path, item, err);
+    return ok && cursor.losses().empty();
 }
 
 int dumpUsage(std::ostream& err, const std::string& problem) {
     err << "compactar: " << problem << "\n"
-        << "uso: compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]\n";
+        << "uso: compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA] [--salvage]\n";
     return kExitUsage;
 }
 
@@ -314,7 +432,7 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string path, tableName, outputDir;
-    bool haveTable = false;
+    bool haveTable = false, salvage = false;
     DumpFormat format = DumpFormat::Tsv;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -336,6 +454,8 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             const std::string* v = value("--output");
             if (!v) return dumpUsage(err, "--output precisa de uma pasta");
             outputDir = *v;
+        } else if (a == "--salvage") {
+            salvage = true;
         } else if (path.empty() && (a.empty() || a[0] != '-' || a == "-")) {
             path = a;
         } else {
@@ -346,13 +466,18 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!haveTable && outputDir.empty())
         return dumpUsage(err, "indique --table NOME (saída padrão) ou --output PASTA (todas as tabelas)");
 
-    const std::unique_ptr<jet::Database> db = openOrReport(path, err);
+    const std::unique_ptr<jet::Database> db = openOrReport(path, err, salvage);
     if (!db) return kExitUnreadable;
+    const auto dumpOne = [&](const jet::TableEntry& t, std::ostream& stream) {
+        return salvage ? salvageTable(*db, path, t, format, stream, err) : dumpTable(*db, path, t, format, stream, err);
+    };
 
     std::vector<const jet::TableEntry*> chosen;
     if (haveTable) {
         const jet::TableEntry* t = db->findTable(tableName);
         if (!t) {
+            // Its catalog row may be one the salvage open left out.
+            for (const jet::SalvageItem& item : db->catalogLosses()) reportLoss(path, item, err);
             err << "compactar: a tabela " << tableName << " não existe em " << path << "\n";
             return kExitFailure;
         }
@@ -360,8 +485,15 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     } else {
         for (const jet::TableEntry& t : db->tables()) chosen.push_back(&t);
     }
+    // Catalog rows the open left out; a dump of the catalog itself lists them anyway.
+    bool ok = db->catalogLosses().empty();
+    const bool catalogDumped = std::any_of(chosen.begin(), chosen.end(), [](const jet::TableEntry* t) {
+        return t->definition && t->definition->tdefPage == jet::PageNumber(2);
+    });
+    if (!catalogDumped)
+        for (const jet::SalvageItem& item : db->catalogLosses()) reportLoss(path, item, err);
 
-    if (outputDir.empty()) return dumpTable(*db, *chosen.front(), format, out, err) ? kExitSuccess : kExitFailure;
+    if (outputDir.empty()) return dumpOne(*chosen.front(), out) && ok ? kExitSuccess : kExitFailure;
 
     std::error_code ec;
     std::filesystem::create_directories(outputDir, ec);
@@ -369,7 +501,6 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "compactar: não foi possível criar a pasta " << outputDir << ": " << ec.message() << "\n";
         return kExitFailure;
     }
-    bool ok = true;
     const char* extension = format == DumpFormat::Json ? ".json" : ".tsv";
     for (const jet::TableEntry* t : chosen) {
         const std::filesystem::path file = std::filesystem::path(outputDir) / (escapeFileName(t->name()) + extension);
@@ -379,7 +510,7 @@ int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             ok = false;
             continue;
         }
-        ok = dumpTable(*db, *t, format, stream, err) && ok;
+        ok = dumpOne(*t, stream) && ok;
         stream.close();
         if (!stream) {
             err << "compactar: erro ao gravar " << file.string() << "\n";

@@ -11,9 +11,9 @@ namespace cli {
 int runInfo(int argc, char** argv);
 int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// `compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]`:
+// `compactar dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA] [--salvage]`:
 // one table to standard output, or every table (system tables included) into one
-// file per table.
+// file per table; with --salvage, read the way a repair reads a damaged file.
 int runDump(int argc, char** argv);
 int runDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -19,7 +19,7 @@ const std::vector<cli::Subcommand>& registeredSubcommands() {
     static const std::vector<cli::Subcommand> subcommands = {
         {"check", "check ARQUIVO", "verifica a integridade do banco de dados e lista os problemas", cli::runCheck},
         {"info", "info ARQUIVO", "mostra versão, páginas, tabelas e o espaço que a compactação recuperaria", cli::runInfo},
-        {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
+        {"dump", "dump ARQUIVO [--table NOME] [--format tsv|json] [--output PASTA] [--salvage]", "exporta uma tabela, ou todas, em TSV ou JSON", cli::runDump},
         {"compact", "compact [--repair] ORIGEM DESTINO", "compacta ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM", cli::runCompact},
         {"repair", "repair ORIGEM DESTINO [--json]", "repara ORIGEM em um novo arquivo DESTINO, sem alterar ORIGEM, e lista o que não pôde ser mantido", cli::runRepair},
     };

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "damaged_copy.h"
 #include "program_run.h"
 #include "temp_folder.h"
 
@@ -25,40 +26,11 @@ using testing_support::ProgramRun;
 using testing_support::readFile;
 using testing_support::runProgram;
 using testing_support::TempFolder;
+using testing_support::withADataPageZeroed;
 using testing_support::writeFile;
 
 ProgramRun runCompactar(const std::vector<std::string>& arguments, const TempFolder& scratch) {
     return runProgram(COMPACTAR_BINARY, arguments, scratch);
-}
-
-std::uint32_t le32(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-}
-
-// The copy with one data page of its busiest table other than MSysObjects zeroed:
-// the table's usage map still claims the page and its index entries point into it.
-// Data pages are found by their own header (type 1, owner at offset 4, which must
-// be a table definition page, type 2: long-value pages carry "LVAL" there).
-std::string withADataPageZeroed(std::string bytes, std::size_t pageSize) {
-    std::map<std::uint32_t, std::vector<std::size_t>> pagesByOwner;
-    for (std::size_t page = 1; (page + 1) * pageSize <= bytes.size(); ++page) {
-        const std::size_t at = page * pageSize;
-        if (bytes[at] != 0x01 || bytes[at + 1] != 0x01) continue;
-        const std::uint32_t owner = le32(bytes, at + 4);
-        if (owner == 2 || (std::size_t{owner} + 1) * pageSize > bytes.size()) continue;
-        if (bytes[owner * pageSize] == 0x02) pagesByOwner[owner].push_back(page);
-    }
-    const std::vector<std::size_t>* busiest = nullptr;
-    for (const auto& [owner, pages] : pagesByOwner)
-        if (!busiest || pages.size() > busiest->size()) busiest = &pages;
-    if (!busiest) return bytes;
-    const std::size_t victim = busiest->front();
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(victim * pageSize),
-              bytes.begin() + static_cast<std::ptrdiff_t>((victim + 1) * pageSize), '\0');
-    return bytes;
 }
 
 class CheckAndCompactCommands : public ::testing::Test {
