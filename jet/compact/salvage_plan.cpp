@@ -31,6 +31,7 @@ constexpr std::uint32_t kAddedIdBase = 0x00E00000u;
 constexpr std::int32_t kDamagedCode = 3049;
 constexpr std::int32_t kDuplicateCode = 3022;
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
+constexpr std::int32_t kRootContainerId = 0x0F000000;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -62,7 +63,11 @@ private:
     void setAsideDuplicates(std::size_t table);
     void recordLosses();
     void reportBrokenRelations();
-    void addCatalogRow(const SalvageTable& t, const std::string& name, bool system);
+    void addCatalogRow(PageNumber id, const std::string& name, bool system);
+    void addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags);
+    void encodeCatalogRow(std::vector<Value>& values);
+    void addMissingContainers();
+    void dropBrokenRelationships();
     std::span<const std::uint8_t> rowBytes(RowPointer p);
     SalvageTable* catalog();
     PageNumber nextAddedId() { return PageNumber(kAddedIdBase + static_cast<std::uint32_t>(plan_.tablesAdded++)); }
@@ -361,7 +366,7 @@ void Planner::recordLosses() {
 
 // The catalog row of a table the repair adds: a surviving table's row with the
 // Id, name, dates and flags of the new one, and no properties.
-void Planner::addCatalogRow(const SalvageTable& t, const std::string& name, bool system) {
+void Planner::addCatalogRow(PageNumber id, const std::string& name, bool system) {
     SalvageTable* cat = catalog();
     if (!cat) throw JetError(ErrorKind::Corruption, "O catálogo do banco de dados não pôde ser lido",
                              "no catalog table to add rows to");
@@ -400,16 +405,119 @@ void Planner::addCatalogRow(const SalvageTable& t, const std::string& name, bool
         set("Flags", static_cast<std::int32_t>(system ? kSystemObjectFlags : 0));
     }
     const double now = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
-    set("Id", static_cast<std::int32_t>(t.oldId.value));
+    set("Id", static_cast<std::int32_t>(id.value));
     set("Name", name);
     set("Type", static_cast<std::int16_t>(object_type::LocalTable));
     set("DateCreate", DateTime{now});
     set("DateUpdate", DateTime{now});
+    encodeCatalogRow(values);
+}
+
+void Planner::encodeCatalogRow(std::vector<Value>& values) {
+    SalvageTable& cat = *catalog();
+    const TableDefinition& def = *cat.definition;
     EncodedFields fields;
     fields.assign(ValueEncoder(layout_, db_.header().codePage), def, values);
     std::vector<std::uint8_t> encoded;
     RowEncoder(def, layout_).encode(fields.fields(), encoded);
-    addRow(*cat, std::move(encoded));
+    addRow(cat, std::move(encoded));
+}
+
+void Planner::addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags) {
+    const TableDefinition& def = *catalog()->definition;
+    std::vector<Value> values(def.columns.size());
+    const auto set = [&](const char* column, Value v) {
+        if (const Column* c = def.findColumn(column)) values[static_cast<std::size_t>(c - def.columns.data())] = std::move(v);
+    };
+    const double now = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
+    set("Id", id);
+    set("ParentId", kRootContainerId);
+    set("Name", name);
+    set("Type", static_cast<std::int16_t>(object_type::Container));
+    set("DateCreate", DateTime{now});
+    set("DateUpdate", DateTime{now});
+    set("Flags", static_cast<std::int32_t>(flags));
+    encodeCatalogRow(values);
+}
+
+// Containers whose catalog rows were lost, while objects of theirs survive, are
+// written again: the three every file has under their names, any other under a
+// made-up one.
+void Planner::addMissingContainers() {
+    std::unordered_set<std::int32_t> ids;
+    std::unordered_set<std::int32_t> parents;
+    for (const CatalogEntry& e : db_.catalog()) {
+        if (droppedCatalogRows_.count(e.location)) continue;
+        ids.insert(e.id);
+        parents.insert(e.parentId);
+    }
+    if (!needCatalogRows_.empty()) parents.insert(kTablesContainerId);
+    const std::pair<std::int32_t, const char*> fixed[] = {
+        {kTablesContainerId, "Tables"}, {kTablesContainerId + 1, "Databases"}, {kTablesContainerId + 2, "Relationships"}};
+    for (const auto& [id, name] : fixed)
+        if (!ids.count(id)) {
+            addContainerRow(id, name, 0x80000000u);
+            ids.insert(id);
+        }
+    for (std::int32_t parent : parents) {
+        if (parent == 0 || parent == kRootContainerId || ids.count(parent)) continue;
+        const std::string name = "Conteiner_Recuperado_" + std::to_string(parent);
+        addContainerRow(parent, name, 0);
+        SalvageItem item;
+        item.kind = SalvageItem::Kind::TableRenamed;
+        item.table = "MSysObjects";
+        item.count = 0;
+        item.description = "a linha do catálogo de um contêiner de objetos se perdeu; ele foi escrito de novo como " + name;
+        plan_.losses.push_back(std::move(item));
+    }
+}
+
+// Relationships that name a table the repaired file does not have are left out
+// (the checker, like Access, takes them for damage); the rows of both tables stay.
+void Planner::dropBrokenRelationships() {
+    SalvageTable* rel = nullptr;
+    for (SalvageTable& t : plan_.tables)
+        if (sameName(t.definition->name, "MSysRelationships")) rel = &t;
+    if (!rel) return;
+    const TableDefinition& def = *rel->definition;
+    const Column* object = def.findColumn("szObject");
+    const Column* referenced = def.findColumn("szReferencedObject");
+    const Column* name = def.findColumn("szRelationship");
+    if (!object || !referenced) return;
+    std::unordered_set<std::string> tables;
+    const auto lower = [](std::string n) {
+        for (char& c : n)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return n;
+    };
+    for (const SalvageTable& t : plan_.tables) tables.insert(lower(t.definition->name));
+    const RowDecoder decoder(def, layout_);
+    RowFields fields;
+    std::vector<RowRecord> kept;
+    for (const RowRecord& r : rel->records) {
+        const ErrorLocation at{.page = r.data.page.value, .row = r.data.row, .table = def.name};
+        decoder.split(rowBytes(r.data), fields, at);
+        const auto text = [&](const Column* c) {
+            const Value v = db_.values().decode(*c, fields.fields[static_cast<std::size_t>(c - def.columns.data())], at);
+            const auto* s = std::get_if<std::string>(&v);
+            return s ? *s : std::string();
+        };
+        const std::string a = text(object), b = text(referenced);
+        if ((a.empty() || tables.count(lower(a))) && (b.empty() || tables.count(lower(b)))) {
+            kept.push_back(r);
+            continue;
+        }
+        SalvageItem item;
+        item.kind = SalvageItem::Kind::RelationDropped;
+        item.table = def.name;
+        item.page = r.data.page.value;
+        item.row = r.data.row;
+        item.count = 0;
+        item.description = "o relacionamento " + (name ? text(name) : std::string()) + " entre " + a + " e " + b +
+                           " foi descartado: uma das tabelas se perdeu";
+        plan_.losses.push_back(std::move(item));
+    }
+    rel->records = std::move(kept);
 }
 
 // Foreign keys that name a table the salvage lost: the compactor makes them plain
@@ -439,8 +547,10 @@ SalvagePlan Planner::run() {
     reportBrokenRelations();
     for (SalvageTable& t : plan_.tables) gather(t);
     for (std::size_t i = 0, n = plan_.tables.size(); i < n; ++i) setAsideDuplicates(i);
+    dropBrokenRelationships();
+    if (!db_.catalogLosses().empty()) addMissingContainers();
     recordLosses();
-    for (const auto& [table, name, system] : needCatalogRows_) addCatalogRow(plan_.tables[table], name, system);
+    for (const auto& [table, name, system] : needCatalogRows_) addCatalogRow(plan_.tables[table].oldId, name, system);
     return std::move(plan_);
 }
 

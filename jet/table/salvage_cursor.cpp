@@ -88,6 +88,16 @@ bool SalvageCursor::loadPage() {
                      "se perderam");
                 continue;
             }
+            // A page written over another page of the table (a misdirected write)
+            // would bring that page's rows back twice.
+            const std::string_view content(reinterpret_cast<const char*>(p->bytes.data()), p->bytes.size());
+            const auto [copyOf, first] = contents_.emplace(std::hash<std::string_view>{}(content), n);
+            if (!first && std::equal(p->bytes.begin(), p->bytes.end(), file_.page(copyOf->second)->bytes.begin())) {
+                lose(SalvageItem::Kind::PageLost, std::nullopt,
+                     "a página é uma cópia exata da página " + std::to_string(copyOf->second.value) +
+                         " da mesma tabela; as linhas dela foram mantidas uma vez só");
+                continue;
+            }
             page_.emplace(std::move(p), layout_);
         } catch (const JetError& e) {
             lose(SalvageItem::Kind::PageLost, std::nullopt,

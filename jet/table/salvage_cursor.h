@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -81,6 +82,7 @@ private:
     std::vector<std::uint8_t> longValue_;
     std::unordered_set<RowPointer> overflowTargets_;  // taken once only
     bool rescanned_ = false;
+    std::unordered_map<std::size_t, PageNumber> contents_;  // a digest of each page read, and the page
     std::vector<SalvageItem> losses_;
 };
 

@@ -139,7 +139,7 @@ TEST_F(CheckAndCompactCommands, CompactRefusesAnExistingDestinationAndBadUsage) 
           std::vector<std::string>{"compact", "", data + "/a.mdb"}}) {
         run = runCompactar(arguments, scratch);
         EXPECT_EQ(run.status, 2) << arguments.size();
-        EXPECT_NE(run.err.find("uso: compactar compact ORIGEM DESTINO"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("uso: compactar compact [--repair] ORIGEM DESTINO"), std::string::npos) << run.err;
     }
     EXPECT_EQ(folderNames(data), (std::vector<std::string>{"loja.mdb", "ocupado.mdb"}));
     EXPECT_TRUE(readFile(source) == original);

@@ -119,6 +119,7 @@ struct Survey {
     std::size_t compactErrorTables = 0;                // user tables named MSysCompactError, not surveyed
     std::uint64_t compactErrorRows = 0;
     std::map<std::uint32_t, std::string> longValuePageTable;  // LVAL page -> a user table whose rows use it
+    std::map<std::uint32_t, std::string> systemTables;        // first definition page -> system table name
 
     const SourceTable* table(const std::string& name) const {
         for (const SourceTable& t : tables)
@@ -198,6 +199,7 @@ inline Survey survey(const std::string& path) {
 
     for (const jet::TableEntry& entry : db->tables()) {
         if (entry.definition) s.everyDefinitionFirstPage.insert(entry.definition->tdefPage.value);
+        if (entry.isSystem() && entry.definition) s.systemTables[entry.definition->tdefPage.value] = entry.name();
         if (entry.isSystem() || !entry.definition) continue;
         if (isCompactErrorTable(entry.name())) {
             ++s.compactErrorTables;
