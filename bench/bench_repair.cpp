@@ -284,7 +284,7 @@ std::string describe(const jet::RepairReport& report) {
     for (const jet::RepairItem& i : report.items)
         if (i.kind == jet::RepairItem::Kind::PageLost)
             s << "    page lost: " << i.table << " page " << (i.page ? std::to_string(*i.page) : "?") << ", count "
-              << i.count << '\n';
+              << i.count << (i.count == 0 ? " (its rows are not counted in rows dropped)" : "") << '\n';
     return s.str();
 }
 
