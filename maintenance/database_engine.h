@@ -21,13 +21,26 @@ private:
     std::int32_t number_;
 };
 
+// What a repair could not keep as it was, counted for the user; all zero when
+// the repair dropped and changed nothing.
+struct RepairLosses {
+    std::uint64_t rows = 0;    // rows left out
+    std::uint64_t values = 0;  // long values cut or made NULL
+    std::uint64_t pages = 0;   // data pages whose rows could not be read
+    std::size_t tables = 0;    // tables the above belong to
+    std::size_t items = 0;     // everything listed, other changes (a table renamed, ...) included
+
+    bool any() const { return items != 0; }
+};
+
 // The database engine the procedure drives. Both calls may throw anything.
 class DatabaseEngine {
 public:
     virtual ~DatabaseEngine() = default;
 
-    // Repairs the database at `path` in place, keeping its name. Throws on failure.
-    virtual void repair(const std::string& path) = 0;
+    // Repairs the database at `path` in place, keeping its name, and says what it
+    // could not keep (the list itself goes into the database). Throws on failure.
+    virtual RepairLosses repair(const std::string& path) = 0;
 
     // Writes a compacted copy of `source` to `destination`, which does not exist
     // yet; leaves `source` in place. Success is judged only by the destination

@@ -38,9 +38,17 @@ EngineError fromJetError(const jet::JetError& e, const std::string& source) {
 
 }  // namespace
 
-void JetDatabaseEngine::repair(const std::string& path) {
+RepairLosses JetDatabaseEngine::repair(const std::string& path) {
     try {
-        jet::repairDatabase(path);
+        const jet::RepairReport report = jet::repairDatabase(path);
+        RepairLosses losses;
+        losses.rows = report.rowsDropped();
+        losses.values = report.valuesChanged();
+        for (const jet::RepairItem& item : report.items)
+            if (item.kind == jet::RepairItem::Kind::PageLost) ++losses.pages;
+        losses.tables = report.tablesAffected();
+        losses.items = report.items.size();
+        return losses;
     } catch (const jet::RepairError& e) {
         throw EngineError(e.number(), e.what());
     } catch (const jet::JetError& e) {

@@ -135,7 +135,9 @@ void ProcedureRun::execute() {
     // Repair.
     progress([&] { return texts::repairing(scratch.setAside()); });
     register_.clearNumber();
-    unit([&] { namingDatabase(scratch.setAside(), source_, [&] { engine_().repair(scratch.setAside()); }); });
+    unit([&] {
+        namingDatabase(scratch.setAside(), source_, [&] { repairLosses_ = engine_().repair(scratch.setAside()); });
+    });
     if (check([&] { return register_.number() != 0; })) {
         const std::int32_t number = register_.number();
         const std::string description = register_.description();
@@ -343,6 +345,9 @@ void ProcedureRun::settlePendingRestore() {
 
 void ProcedureRun::succeed() {
     settlePendingRestore();
+    // Data the repair could not keep is never left unsaid.
+    if (repairLosses_.any())
+        message([&] { return texts::repairLostData(repairLosses_, scratch_->backup()); });
     message([&] { return texts::finished(); });
     unit([&] { sink_.setNormalPointer(); });
     unit([&] { sink_.endProgram(); });

@@ -62,6 +62,7 @@ private:
     // whatever file is put at its path.
     std::optional<FileAttributes> original_;
     bool noteWritten_ = false;
+    RepairLosses repairLosses_;
     int interruptedBy_ = 0;
 };
 

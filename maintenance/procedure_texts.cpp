@@ -46,6 +46,16 @@ std::string notReinstated(const std::string& compacted) {
 
 std::string finished() { return "Processo Concluido."; }
 
+std::string repairLostData(const RepairLosses& losses, const std::string& backup) {
+    std::string counts = std::to_string(losses.rows) + " linhas descartadas e " + std::to_string(losses.values) +
+                         " valores alterados";
+    if (losses.pages != 0) counts += ", além das linhas de " + std::to_string(losses.pages) + " páginas ilegíveis";
+    return "O reparo não conseguiu manter todos os dados como estavam: " + counts + ", em " +
+           std::to_string(losses.tables) + " tabelas (" + std::to_string(losses.items) +
+           " itens ao todo). A lista está na tabela MSysCompactError do banco de dados. O banco como estava antes "
+           "do reparo ficou na cópia de segurança " + backup + ", que a próxima execução apaga: guarde-a se precisar.";
+}
+
 std::string failed() { return "O Arquivo Não pode ser Reparado/Compactado."; }
 
 std::string programFolderUnknown() {

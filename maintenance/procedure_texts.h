@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "database_engine.h"
+
 // Every text a run shows, status and message alike, built by plain
 // concatenation with nothing added between the pieces.
 namespace maintenance::texts {
@@ -21,6 +23,9 @@ std::string notCompacted();
 std::string reinstating();
 std::string notReinstated(const std::string& compacted);
 std::string finished();
+// What the repair dropped or changed, where the list is, and where the database
+// as it was before the repair is.
+std::string repairLostData(const RepairLosses& losses, const std::string& backup);
 std::string failed();
 
 // Guards of this program beyond the fixed sequence.

@@ -6,6 +6,7 @@
 
 #include "jet/compact/compactor.h"
 #include "jet/table/database.h"
+#include "jet/table/usage_map.h"
 #include "jet_database_engine.h"
 #include "procedure.h"
 #include "program_engine.h"
@@ -58,6 +59,43 @@ TEST(JetDatabaseEngineTest, ProcedureLeavesTheCompactedDatabaseAtItsPath) {
     EXPECT_TRUE(result == readFile(reference));
     EXPECT_EQ(rowsOf(database, "Table1"), rowsOf(root / "copia.mdb", "Table1"));
     EXPECT_EQ(folderNames(data), std::vector<std::string>{"Pedidos.mdb"});
+}
+
+// A damaged database through the real procedure: the repair writes it anew
+// without the rows of its zeroed page, lists them in MSysCompactError, and says so
+// before "Processo Concluido."; the backup holds the database as it was.
+TEST(JetDatabaseEngineTest, ARepairThatDropsRowsSaysSoAndLeavesTheListInTheDatabase) {
+    TempFolder root;
+    const std::string program = root / "programa";
+    const std::string data = root / "dados";
+    makeFolder(program);
+    makeFolder(data);
+    const std::string database = data + "/Pedidos.mdb";
+    writeFile(database, corpusFile("jet4/indexTestV2000.mdb"));
+    std::uint32_t page = 0;
+    std::uint64_t before = 0;
+    {
+        auto db = jet::Database::open(database);
+        const jet::TableEntry* t = db->findTable("Table1");
+        page = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+        before = rowsOf(database, "Table1");
+    }
+    std::string damaged = readFile(database);
+    std::fill(damaged.begin() + page * 4096, damaged.begin() + (page + 1) * 4096, '\0');
+    writeFile(database, damaged);
+
+    maintenance::Procedure procedure(maintenance::programEngineFactory(), [program] { return program; });
+    testing_support::RecordingSink sink(database);
+    procedure.run(sink);
+
+    EXPECT_TRUE(sink.ended());
+    ASSERT_EQ(sink.messages().size(), 2u);
+    EXPECT_NE(sink.messages()[0].find("MSysCompactError"), std::string::npos) << sink.messages()[0];
+    EXPECT_NE(sink.messages()[0].find(program + "/compac01.mdb"), std::string::npos) << sink.messages()[0];
+    EXPECT_EQ(sink.messages()[1], "Processo Concluido.");
+    EXPECT_TRUE(readFile(program + "/compac01.mdb") == damaged);
+    EXPECT_LT(rowsOf(database, "Table1"), before);
+    EXPECT_GT(rowsOf(database, "MSysCompactError"), 0u);
 }
 
 TEST(JetDatabaseEngineTest, CompactFailuresLeaveNoDestinationAndCarryJetNumbers) {

@@ -312,3 +312,16 @@ TEST_F(ProcedureEndingsTest, ASignalWhileTheDatabaseIsAwayPutsItBackAndEndsThePr
 }
 
 }  // namespace
+
+TEST_F(ProcedureEndingsTest, ARepairThatLostDataSaysWhatAndWhereBeforeTheEnd) {
+    setup.engine().losses = maintenance::RepairLosses{3, 1, 2, 2, 7};
+    const auto sink = setup.run();
+    const std::string said =
+        "O reparo não conseguiu manter todos os dados como estavam: 3 linhas descartadas e 1 valores alterados, além "
+        "das linhas de 2 páginas ilegíveis, em 2 tabelas (7 itens ao todo). A lista está na tabela MSysCompactError "
+        "do banco de dados. O banco como estava antes do reparo ficou na cópia de segurança " +
+        setup.scratch(1) + ", que a próxima execução apaga: guarde-a se precisar.";
+    EXPECT_EQ(sink.events(),
+              untilReinstatement() + message(said) + message("Processo Concluido.") + (Events{"normal", "end"}));
+    EXPECT_EQ(setup.contentsOf(setup.scratch(1)), setup.original()) << "the backup is the database before the repair";
+}

@@ -40,12 +40,13 @@ public:
 
     static constexpr const char* kCompactedMarker = "compacted:";
 
-    void repair(const std::string& path) override {
+    maintenance::RepairLosses repair(const std::string& path) override {
         note("repair " + path);
         if (script_.duringRepair)
             script_.duringRepair();
         if (script_.repairError)
             throw maintenance::EngineError(script_.repairError->first, script_.repairError->second);
+        return {};
     }
 
     void compact(const std::string& source, const std::string& destination) override {

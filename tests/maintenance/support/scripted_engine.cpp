@@ -14,14 +14,14 @@ class ScriptedEngine : public maintenance::DatabaseEngine {
 public:
     ScriptedEngine(EngineScript& script, int instance) : script_(script), instance_(instance) {}
 
-    void repair(const std::string& path) override {
+    maintenance::RepairLosses repair(const std::string& path) override {
         script_.calls.push_back("repair " + path + " #" + std::to_string(instance_));
         switch (script_.repair) {
         case EngineScript::Repair::AppendMark: {
             std::ofstream out(path, std::ios::binary | std::ios::app);
             out << kRepairMark;
             if (!out) throw maintenance::EngineError(3049, "Não foi possível gravar " + path);
-            return;
+            return script_.losses;
         }
         case EngineScript::Repair::ThrowEngineError:
             throw maintenance::EngineError(script_.errorNumber, script_.errorDescription);
@@ -32,6 +32,7 @@ public:
         case EngineScript::Repair::EndProcess:
             ::_exit(0);
         }
+        return {};
     }
 
     void compact(const std::string& source, const std::string& destination) override {

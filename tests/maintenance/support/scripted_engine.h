@@ -18,6 +18,7 @@ struct EngineScript {
     std::int32_t errorNumber = -1206;
     std::string errorDescription = "Arquivo danificado na página 7";
     int failCreations = 0;  // the first n creations throw
+    maintenance::RepairLosses losses;  // what AppendMark says the repair could not keep
 
     int creations = 0;
     int engineInstances = 0;
