@@ -119,7 +119,7 @@ struct Survey {
     std::size_t compactErrorTables = 0;                // user tables named MSysCompactError, not surveyed
     std::uint64_t compactErrorRows = 0;
     std::map<std::uint32_t, std::string> longValuePageTable;  // LVAL page -> a user table whose rows use it
-    std::map<std::uint32_t, std::string> systemTables;        // first definition page -> system table name
+    std::map<std::uint32_t, std::string> systemTables;        // first definition page -> name, of tables not surveyed
 
     const SourceTable* table(const std::string& name) const {
         for (const SourceTable& t : tables)
@@ -202,6 +202,7 @@ inline Survey survey(const std::string& path) {
         if (entry.isSystem() && entry.definition) s.systemTables[entry.definition->tdefPage.value] = entry.name();
         if (entry.isSystem() || !entry.definition) continue;
         if (isCompactErrorTable(entry.name())) {
+            s.systemTables[entry.definition->tdefPage.value] = entry.name();
             ++s.compactErrorTables;
             jet::TableCursor c = db->cursor(entry);
             while (c.next()) ++s.compactErrorRows;

@@ -24,10 +24,9 @@
 //
 // The undamaged control cases (DamageHarness) must pass with any engine; they
 // keep the judge honest, with the checks of the page roles against what the
-// pages themselves say. The damaged cases (DamageSuite, DamageSuiteOracles) run
-// only with COMPACTADOR_DAMAGE_SUITE=1 in the environment, until the repair
-// salvages:
-//   COMPACTADOR_DAMAGE_SUITE=1 build/default/tests/jet/jet_tests --gtest_filter='DamageSuite/*'
+// pages themselves say. Damage the repair does not survive yet is listed in
+// kKnownGaps with the reason; those cases must still fall short. Run alone:
+//   build/default/tests/jet/jet_tests --gtest_filter='DamageSuite/*'
 // The totals over every case that ran are printed at the end of the run.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -249,9 +248,28 @@ std::vector<DamageCase> undamagedCases() {
     return out;
 }
 
-bool damageSuiteEnabled() {
-    const char* v = std::getenv("COMPACTADOR_DAMAGE_SUITE");
-    return v && *v && std::string(v) != "0";
+// Damage the repair does not survive yet, each with the reason. Such a case must
+// still fall short (so that a fix is noticed and the entry removed); its failures
+// are printed, not counted.
+struct KnownGap {
+    const char* nameContains;
+    const char* reason;
+};
+constexpr KnownGap kKnownGaps[] = {
+    {"_CatalogDefinition_p2_", "the catalog's own definition cannot be read, so no table has a name or a place"},
+    {"_UsageMap_p24_TornAt512Other_", "a torn usage map that still reads lists other pages, none outside the table"},
+    {"_UsageMap_p30_TornAt512Other_", "a torn usage map that still reads lists other pages, none outside the table"},
+    {"compIndexTestV2000_TableData_p19_TornAt2KOther_",
+     "the torn half of a data page holds another page's rows, which decode and come back twice"},
+    {"compIndexTestV2007_TableData_p67_TornAt2KOther_",
+     "the torn half of a data page holds another page's rows, which decode and come back twice"},
+    {"overflowTestV2000_TableData_p31_Duplicated_", "a page copied over another holds a moved row read twice"},
+};
+
+const KnownGap* knownGap(const std::string& caseName) {
+    for (const KnownGap& g : kKnownGaps)
+        if (caseName.find(g.nameContains) != std::string::npos) return &g;
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -266,6 +284,7 @@ struct Totals {
     std::uint64_t rowsAltered = 0;
     std::vector<std::string> refused;          // counted as failures
     std::vector<std::string> refusedAllowed;   // page 0 or every definition gone
+    std::vector<std::string> knownGaps;        // not counted above
 };
 Totals& totals() {
     static Totals t;
@@ -290,6 +309,8 @@ public:
         std::cout << "[damage suite] refused where page 0 or every definition is gone (allowed): "
                   << t.refusedAllowed.size() << "\n";
         for (const auto& r : t.refusedAllowed) std::cout << "    " << r << "\n";
+        std::cout << "[damage suite] known gaps, judged apart: " << t.knownGaps.size() << "\n";
+        for (const auto& r : t.knownGaps) std::cout << "    " << r << "\n";
     }
 };
 const auto* const kTotalsPrinter = ::testing::AddGlobalTestEnvironment(new TotalsPrinter);
@@ -628,8 +649,24 @@ void runCase(const DamageCase& c) {
     const auto path = folder.path() / ("damaged" + std::filesystem::path(c.file).extension().string());
     jet_test::writeBytes(path, d.bytes);
 
-    const Verdict v = judge(s, path, d.pages, folder);
-    const bool failed = ::testing::Test::HasFailure();
+    Verdict v;
+    bool failed = false;
+    if (const KnownGap* gap = knownGap(c.name)) {
+        ::testing::TestPartResultArray results;
+        {
+            const ::testing::ScopedFakeTestPartResultReporter reporter(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+            v = judge(s, path, d.pages, folder);
+        }
+        if (results.size() == 0)
+            ADD_FAILURE() << "a known gap (" << gap->reason << ") now passes: take it out of kKnownGaps";
+        else
+            std::cout << "  known gap, " << gap->reason << ": " << results.GetTestPartResult(0).message() << "\n";
+        totals().knownGaps.push_back(c.name);
+        return;
+    }
+    v = judge(s, path, d.pages, folder);
+    failed = ::testing::Test::HasFailure();
     Totals& t = totals();
     ++t.cases;
     const bool mayRefuse = refusalAllowed(s, d.pages);
@@ -652,8 +689,6 @@ std::string caseName(const ::testing::TestParamInfo<DamageCase>& info) { return 
 
 // Undamaged copies: the repair must give every row back as it is, today already.
 TEST_P(DamageCaseTest, RepairKeepsEveryRowOutsideTheDamage) {
-    if (GetParam().role != PageRole::None && !damageSuiteEnabled())
-        GTEST_SKIP() << "damaged cases run with COMPACTADOR_DAMAGE_SUITE=1";
     runCase(GetParam());
 }
 
@@ -720,8 +755,7 @@ class DamageOracleTest : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(DamageOracleTest, BothReadersReadEveryTableOfTheRepairedFile) {
     const DamageCase& c = GetParam();
-    if (c.role != PageRole::None && !damageSuiteEnabled())
-        GTEST_SKIP() << "damaged cases run with COMPACTADOR_DAMAGE_SUITE=1";
+    if (const KnownGap* gap = knownGap(c.name)) GTEST_SKIP() << "known gap: " << gap->reason;
     if (!oraclesInstalled()) GTEST_SKIP() << "mdbtools or mdb-reader is not installed (make deps)";
     SCOPED_TRACE(describe(c));
     const dmg::Survey& s = surveyOf(c.file);
