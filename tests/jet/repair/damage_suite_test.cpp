@@ -799,8 +799,16 @@ TEST_P(DamageOracleTest, BothReadersReadEveryTableOfTheRepairedFile) {
         ASSERT_TRUE(before) << reader << " cannot read the undamaged source";
         const auto after = oracleRead(reader, out.string(), (folder.path() / (reader + "-repaired")).string());
         ASSERT_TRUE(after) << reader << " cannot read the repaired file";
+        // A table kept under a made-up name is the source's table on that page.
+        const auto sourceName = [&s](const std::string& t) {
+            const std::string prefix = "Tabela_Recuperada_";
+            if (t.rfind(prefix, 0) != 0) return t;
+            const auto it = s.systemTables.find(static_cast<std::uint32_t>(std::stoul(t.substr(prefix.size()))));
+            return it == s.systemTables.end() ? t : it->second;
+        };
         for (const auto& t : after->failed)
-            EXPECT_TRUE(before->failed.count(t)) << reader << " cannot read table " << t << " of the repaired file";
+            EXPECT_TRUE(before->failed.count(sourceName(t)))
+                << reader << " cannot read table " << t << " of the repaired file";
         for (const auto& [table, n] : ours) {
             if (after->failed.count(table)) continue;
             const auto it = after->rows.find(table);
