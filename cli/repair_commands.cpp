@@ -24,6 +24,7 @@ std::string_view kindName(jet::RepairItem::Kind kind) {
         case Kind::CatalogRowLost: return "catalog_row_lost";
         case Kind::PageLost: return "page_lost";
         case Kind::RelationDropped: return "relation_dropped";
+        case Kind::ColumnRetyped: return "column_retyped";
     }
     return "unknown";
 }

@@ -63,6 +63,7 @@ private:
     void setAsideDuplicates(std::size_t table);
     void recordLosses();
     void reportBrokenRelations();
+    void mendColumnTypes(SalvageTable& t);
     void addCatalogRow(PageNumber id, const std::string& name, bool system);
     void addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags);
     void encodeCatalogRow(std::vector<Value>& values);
@@ -149,7 +150,74 @@ void Planner::listTables() {
         SalvageTable t;
         t.definition = &*entry.definition;
         t.oldId = entry.definition->tdefPage;
+        mendColumnTypes(t);
         plan_.tables.push_back(std::move(t));
+    }
+}
+
+// A damaged type byte can turn a variable column (Text, Binary) into one of a
+// fixed-size type while its values keep their own lengths: every row would then
+// be read wrong. Where the stored values of such a column do not have the type's
+// size, the values win: the column goes back to Text (it has a collation) or
+// Binary, and the report says so.
+void Planner::mendColumnTypes(SalvageTable& t) {
+    const TableDefinition& def = *t.definition;
+    std::vector<std::size_t> suspects;
+    for (std::size_t c = 0; c < def.columns.size(); ++c) {
+        const Column& col = def.columns[c];
+        const std::size_t size = fixedSizeOf(col.type);
+        if (size != 0 && col.type != column_type::Binary3992 && col.type != column_type::ExtendedDateTime &&
+            !col.isFixed() && !col.isCalculated() && col.length != size)
+            suspects.push_back(c);
+    }
+    if (suspects.empty()) return;
+    std::vector<bool> contradicted(def.columns.size(), false);
+    const RowDecoder decoder(def, layout_);
+    RowFields fields;
+    for (PageNumber p : findSalvagePages(db_.file(), layout_, def).pages) {
+        try {
+            const DataPage page(db_.file().page(p), layout_);
+            if (page.type() != 0x01 || page.owner() != def.tdefPage.value) continue;
+            for (std::uint16_t r = 0; r < page.rowCount(); ++r) {
+                if (page.isDeleted(r) || page.isOverflow(r)) continue;
+                try {
+                    decoder.split(page.row(r), fields, ErrorLocation{.page = p.value, .row = r, .table = def.name});
+                } catch (const JetError&) {
+                    continue;
+                }
+                for (std::size_t c : suspects) {
+                    const FieldBytes& f = fields.fields[c];
+                    if (f.present && f.bytes.size() != fixedSizeOf(def.columns[c].type)) contradicted[c] = true;
+                }
+            }
+        } catch (const JetError&) {
+            // A page that does not read says nothing about the column.
+        }
+    }
+    if (std::none_of(contradicted.begin(), contradicted.end(), [](bool b) { return b; })) return;
+    t.own = std::make_unique<TableDefinition>(def);
+    t.definition = t.own.get();
+    const std::size_t blocks = layout_.tdefHeaderEnd + def.physicalIndexCount * layout_.indexStatisticsSize;
+    for (std::size_t c : suspects) {
+        if (!contradicted[c]) continue;
+        Column& col = t.own->columns[c];
+        const std::uint8_t was = col.type;
+        // Jet4+ keeps a collation only in text columns' blocks; Jet3 in every block.
+        const bool text = !layout_.jet3 ? bytes::u16le(col.rawBlock, 11) != 0 : true;
+        col.type = text ? column_type::Text : column_type::Binary;
+        if (text && !layout_.jet3) col.collation = bytes::u16le(col.rawBlock, 11);
+        col.rawBlock[0] = col.type;
+        t.own->rawDefinition.at(blocks + col.blockIndex * layout_.columnBlockSize) = col.type;
+        SalvageItem item;
+        item.kind = SalvageItem::Kind::ColumnRetyped;
+        item.table = def.name;
+        item.page = def.tdefPage.value;
+        item.column = col.name;
+        item.count = 0;
+        item.description = "a definição dava à coluna o tipo " + columnTypeName(was) +
+                           ", mas os valores guardados não têm o tamanho desse tipo; a coluna foi mantida como " +
+                           columnTypeName(col.type);
+        plan_.losses.push_back(std::move(item));
     }
 }
 

@@ -18,6 +18,7 @@ struct SalvageItem {
         CatalogRowLost,  // an object's catalog row did not decode (a query, a form, ...)
         PageLost,        // a page the table's map lists is not one of its data pages any more
         RelationDropped, // a relationship with a table that was lost
+        ColumnRetyped,   // a column whose stored type contradicts its values, kept as the values read
     };
     Kind kind = Kind::RowDropped;
     std::string table;                 // the table's name as the user knows it

@@ -334,3 +334,74 @@ TEST(RepairIndexes, DamagedIndexPagesAreBuiltAgainFromTheRows) {
 }
 
 }  // namespace
+
+namespace {
+
+// A damaged type byte makes Table1's Text column "data" a Date/Time column: the
+// check calls it damage, and the repair keeps every row with the column's values
+// read as the text they are, and says what it changed.
+TEST(RepairSalvage, AColumnWhoseTypeContradictsItsValuesIsKeptAsTheValuesRead) {
+    jet_test::TempFolder folder;
+    const auto path = copyOf(folder, "jet4/indexTestV2000.mdb");
+    const auto expected = userRows(path, "Table1");
+    std::size_t at = 0;
+    {
+        auto db = jet::Database::open(path.string());
+        ASSERT_FALSE(db->header().isEncoded());  // the byte is patched as stored
+        const jet::TableDefinition& def = *db->findTable("Table1")->definition;
+        const jet::Column* data = def.findColumn("data");
+        ASSERT_NE(data, nullptr);
+        ASSERT_EQ(data->type, jet::column_type::Text);
+        at = def.tdefPage.value * 4096 + db->layout().tdefHeaderEnd +
+             def.physicalIndexCount * db->layout().indexStatisticsSize + data->blockIndex * db->layout().columnBlockSize;
+    }
+    auto damaged = jet_test::readBytes(path);
+    damaged.at(at) = jet::column_type::DateTime;
+    jet_test::writeBytes(path, damaged);
+    ASSERT_GT(jet::checkDatabase(path.string()).count("value_size"), 0u);
+
+    const jet::RepairReport report = jet::repairDatabase(path.string());
+    ASSERT_EQ(report.items.size(), 1u);
+    EXPECT_EQ(report.items[0].kind, jet::RepairItem::Kind::ColumnRetyped);
+    EXPECT_EQ(report.items[0].column, "data");
+    EXPECT_FALSE(jet::checkDatabase(path.string()).hasDamage());
+    EXPECT_EQ(userRows(path, "Table1"), expected);
+    EXPECT_EQ(userRows(path, "MSysCompactError").size(), 1u);
+}
+
+// The catalog page that names the user tables zeroed: each table comes back under
+// a made-up name with every row, the catalog's own tables under their names, and
+// MSysCompactError lists what happened.
+TEST(RepairSalvage, TablesWhoseCatalogRowsAreLostComeBackUnderMadeUpNames) {
+    jet_test::TempFolder folder;
+    const auto path = copyOf(folder, "jet4/indexTestV2000.mdb");
+    const auto expected = userRows(path, "Table1");
+    std::uint32_t tdef = 0;
+    jet::RowPointer catalogRow;
+    {
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* t = db->findTable("Table1");
+        tdef = t->definition->tdefPage.value;
+        catalogRow = t->catalog.location;
+    }
+    auto damaged = jet_test::readBytes(path);
+    std::fill(damaged.begin() + catalogRow.page.value * 4096, damaged.begin() + (catalogRow.page.value + 1) * 4096, 0);
+    jet_test::writeBytes(path, damaged);
+
+    const jet::RepairReport report = jet::repairDatabase(path.string());
+    const std::string name = "Tabela_Recuperada_" + std::to_string(tdef);
+    EXPECT_TRUE(std::any_of(report.items.begin(), report.items.end(), [&](const jet::RepairItem& i) {
+        return i.kind == jet::RepairItem::Kind::TableRenamed && i.table == name;
+    }));
+    EXPECT_FALSE(jet::checkDatabase(path.string()).hasDamage());
+    EXPECT_EQ(userRows(path, name), expected);
+    auto db = jet::Database::open(path.string());
+    for (const char* system : {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"})
+        EXPECT_NE(db->findTable(system), nullptr) << system;
+    // One log row per item, each naming its table.
+    const std::vector<std::string> log = userRows(path, "MSysCompactError");
+    EXPECT_EQ(log.size(), report.items.size());
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& row) { return row.find(name) != std::string::npos; }));
+}
+
+}  // namespace
