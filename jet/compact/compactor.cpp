@@ -159,6 +159,20 @@ void nullDamagedValues(const TableDefinition& def, const FormatLayout& layout,
     RowEncoder(def, layout).encode(fields.fields, RowShape{fields.columnCount, fields.varCount}, raw);
 }
 
+// The last 512 bytes of page 0 hold a two-byte slot per user Jet may have had in
+// the file (slot 0 for an exclusive open, 1 to 255 shared); a user whose writing
+// was cut short leaves a mark there that sends the next user to a repair. Slots
+// 2 to 255 read 00 01 in every file seen; the repaired file, which nobody has
+// open, gets that in any slot that differs. Slots 0 and 1 vary in sound files
+// and are kept.
+void clearSharedUserSlots(std::vector<std::uint8_t>& page0) {
+    const std::size_t table = page0.size() - 512;
+    for (std::size_t slot = 2; slot < 256; ++slot) {
+        page0[table + 2 * slot] = 0x00;
+        page0[table + 2 * slot + 1] = 0x01;
+    }
+}
+
 class Compactor {
 public:
     Compactor(const std::string& source, const std::string& destination, const CompactOptions& options)
@@ -960,8 +974,9 @@ CompactResult Compactor::run() {
     assignDefinitionPages();
     out_ = std::make_unique<OutputFile>(destination_, layout_.pageSize, header.isEncoded() ? header.databaseKey : 0);
     // Page 0 as stored: nothing on it refers to pages, and its masked settings stay as they are.
-    const std::vector<std::uint8_t> page0 = db_->file().readAt(0, layout_.pageSize);
+    std::vector<std::uint8_t> page0 = db_->file().readAt(0, layout_.pageSize);
     if (page0.size() != layout_.pageSize) throw refusal("A página 0 está incompleta", "short page 0");
+    if (options_.salvage) clearSharedUserSlots(page0);
     writePage(PageNumber(0), page0);
 
     for (std::size_t i = 0; i < tables_.size(); ++i) {

@@ -405,3 +405,31 @@ TEST(RepairSalvage, TablesWhoseCatalogRowsAreLostComeBackUnderMadeUpNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A shared user's slot on page 0 left marked (as a write cut short leaves it) is
+// cleared in a file the repair writes anew; the slots sound files vary in stay.
+TEST(RepairSalvage, AUserSlotLeftMarkedOnPageZeroIsClearedInTheRewrittenFile) {
+    jet_test::TempFolder folder;
+    const auto path = copyOf(folder, "jet4/indexTestV2000.mdb");
+    std::uint32_t dataPage = 0;
+    {
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* t = db->findTable("Table1");
+        dataPage = jet::UsageMap::read(db->file(), db->layout(), t->definition->ownedPagesMap).pages().at(0).value;
+    }
+    auto damaged = jet_test::readBytes(path);
+    const std::size_t slots = 4096 - 512;
+    const std::vector<std::uint8_t> first(damaged.begin() + slots, damaged.begin() + slots + 4);
+    damaged[slots + 2 * 7] = 0xFF;  // slot 7
+    std::fill(damaged.begin() + dataPage * 4096, damaged.begin() + (dataPage + 1) * 4096, 0);
+    jet_test::writeBytes(path, damaged);
+    jet::repairDatabase(path.string());
+    const auto repaired = jet_test::readBytes(path);
+    EXPECT_EQ(repaired[slots + 14], 0x00);
+    EXPECT_EQ(repaired[slots + 15], 0x01);
+    EXPECT_EQ(std::vector<std::uint8_t>(repaired.begin() + slots, repaired.begin() + slots + 4), first);
+}
+
+}  // namespace
