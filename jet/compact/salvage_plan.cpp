@@ -512,6 +512,7 @@ void Planner::addContainerRow(std::int32_t id, const std::string& name, std::uin
 // written again: the three every file has under their names, any other under a
 // made-up one.
 void Planner::addMissingContainers() {
+    if (!catalog()) return;  // without its catalog the file cannot be written anew anyway
     std::unordered_set<std::int32_t> ids;
     std::unordered_set<std::int32_t> parents;
     for (const CatalogEntry& e : db_.catalog()) {
