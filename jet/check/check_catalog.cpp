@@ -8,12 +8,6 @@ namespace jet {
 
 namespace {
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 constexpr std::int32_t kRootId = 0x0F000000;
 constexpr std::int64_t kNoIgnoredId = std::int64_t{1} << 40;  // no Long column holds it
 
@@ -84,7 +78,7 @@ void CatalogChecker::checkRelationships() {
         if (!c) return;
     std::set<std::string> objects;
     for (const CatalogEntry& e : db.catalog())
-        if (e.parentId == kTablesContainerId) objects.insert(lowerAscii(e.name));
+        if (e.parentId == kTablesContainerId) objects.insert(lowerAsciiName(e.name));
     try {
         TableCursor cur = db.cursor(*rel);
         while (cur.next()) {
@@ -94,7 +88,7 @@ void CatalogChecker::checkRelationships() {
                 const auto* table = std::get_if<std::string>(&tv);
                 const auto* column = std::get_if<std::string>(&cv);
                 if (!table) continue;
-                if (!objects.count(lowerAscii(*table))) {
+                if (!objects.count(lowerAsciiName(*table))) {
                     ctx_.add(FindingClass::Damage, "relationship_table_missing",
                              "um relacionamento refere-se à tabela inexistente " + *table, cur.location().page.value,
                              "MSysRelationships", cur.location().row);
@@ -122,7 +116,7 @@ void CatalogChecker::checkEntries() {
             ctx_.add(FindingClass::Damage, "catalog_duplicate_id",
                      "dois objetos do catálogo têm o Id " + std::to_string(e.id) + " (" + e.name + ")", page,
                      "MSysObjects", row);
-        if (!names.insert({e.parentId, lowerAscii(e.name)}).second)
+        if (!names.insert({e.parentId, lowerAsciiName(e.name)}).second)
             ctx_.add(FindingClass::Damage, "catalog_duplicate_name",
                      "dois objetos do mesmo contêiner se chamam " + e.name, page, "MSysObjects", row);
     }

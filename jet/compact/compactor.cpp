@@ -55,14 +55,6 @@ constexpr IdColumnName kIdColumns[] = {
 // The system tables whose definitions stay on fixed pages, in page order from 2.
 constexpr std::string_view kFixedTables[] = {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"};
 
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 JetError refusal(const std::string& userMessage, const std::string& detail, const ErrorLocation& where = {}) {
     return JetError(ErrorKind::Corruption, userMessage, detail, where);
@@ -247,10 +239,10 @@ void Compactor::prepareTables() {
         t.salvage = salvage;
         t.writer = std::make_unique<TableDefinitionWriter>(definition, layout_);
         for (const IdColumnName& id : kIdColumns) {
-            if (!sameName(id.table, definition.name)) continue;
+            if (!sameObjectName(id.table, definition.name)) continue;
             for (std::size_t c = 0; c < definition.columns.size(); ++c) {
                 const Column& col = definition.columns[c];
-                if (sameName(col.name, id.column) && col.type == column_type::Long) t.idColumns.push_back(c);
+                if (sameObjectName(col.name, id.column) && col.type == column_type::Long) t.idColumns.push_back(c);
             }
         }
         tables_.push_back(std::move(t));
@@ -282,7 +274,7 @@ void Compactor::assignDefinitionPages() {
     std::vector<TableWork*> fixed(std::size(kFixedTables), nullptr);
     for (TableWork& t : tables_)
         for (std::size_t i = 0; i < std::size(kFixedTables); ++i)
-            if (sameName(t.definition->name, kFixedTables[i]) && !fixed[i]) fixed[i] = &t;
+            if (sameObjectName(t.definition->name, kFixedTables[i]) && !fixed[i]) fixed[i] = &t;
     for (std::size_t i = 0; i < fixed.size(); ++i)
         if (!fixed[i])
             throw refusal("A tabela de sistema " + std::string(kFixedTables[i]) + " não foi encontrada",

@@ -33,12 +33,6 @@ constexpr std::int32_t kDuplicateCode = 3022;
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
 constexpr std::int32_t kRootContainerId = 0x0F000000;
 
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto low = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-               return low(x) == low(y);
-           });
-}
 
 // At most `limit` characters of UTF-8 text, cut between characters.
 std::string firstCharacters(const std::string& text, std::size_t limit) {
@@ -304,7 +298,7 @@ void Planner::gather(SalvageTable& t) {
 void Planner::setAsideDuplicates(std::size_t table) {
     SalvageTable& t = plan_.tables[table];
     const TableDefinition& def = *t.definition;
-    if (t.records.size() < 2 || sameName(def.name.substr(0, 4), "MSys")) return;
+    if (t.records.size() < 2 || sameObjectName(def.name.substr(0, 4), "MSys")) return;
     std::vector<bool> aside(t.records.size(), false);
     const RowDecoder decoder(def, layout_);
     RowFields fields;
@@ -347,7 +341,7 @@ void Planner::setAsideDuplicates(std::size_t table) {
 
     std::string name = def.name + "_Recuperadas";
     for (int i = 2; std::any_of(plan_.tables.begin(), plan_.tables.end(),
-                                [&](const SalvageTable& other) { return sameName(other.definition->name, name); });
+                                [&](const SalvageTable& other) { return sameObjectName(other.definition->name, name); });
          ++i)
         name = def.name + "_Recuperadas" + std::to_string(i);
     SalvageTable moved;
@@ -385,7 +379,7 @@ void Planner::recordLosses() {
     if (plan_.losses.empty()) return;
     SalvageTable* target = nullptr;
     for (SalvageTable& t : plan_.tables)
-        if (sameName(t.definition->name, kErrorTable)) target = &t;
+        if (sameObjectName(t.definition->name, kErrorTable)) target = &t;
     const auto hasColumns = [](const TableDefinition& d) {
         return d.findColumn("ErrorCode") && d.findColumn("ErrorDescription") && d.findColumn("ErrorTable") &&
                d.findColumn("ErrorRecid");
@@ -468,7 +462,7 @@ void Planner::addCatalogRow(PageNumber id, const std::string& name, bool system)
         // Tables container (its own row, when that survived, says its Id).
         std::int32_t tables = kTablesContainerId;
         for (const CatalogEntry& e : db_.catalog())
-            if (e.type == object_type::Container && sameName(e.name, "Tables")) tables = e.id;
+            if (e.type == object_type::Container && sameObjectName(e.name, "Tables")) tables = e.id;
         set("ParentId", tables);
         set("Flags", static_cast<std::int32_t>(system ? kSystemObjectFlags : 0));
     }
@@ -546,7 +540,7 @@ void Planner::addMissingContainers() {
 void Planner::dropBrokenRelationships() {
     SalvageTable* rel = nullptr;
     for (SalvageTable& t : plan_.tables)
-        if (sameName(t.definition->name, "MSysRelationships")) rel = &t;
+        if (sameObjectName(t.definition->name, "MSysRelationships")) rel = &t;
     if (!rel) return;
     const TableDefinition& def = *rel->definition;
     const Column* object = def.findColumn("szObject");
@@ -554,12 +548,7 @@ void Planner::dropBrokenRelationships() {
     const Column* name = def.findColumn("szRelationship");
     if (!object || !referenced) return;
     std::unordered_set<std::string> tables;
-    const auto lower = [](std::string n) {
-        for (char& c : n)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return n;
-    };
-    for (const SalvageTable& t : plan_.tables) tables.insert(lower(t.definition->name));
+    for (const SalvageTable& t : plan_.tables) tables.insert(lowerAsciiName(t.definition->name));
     const RowDecoder decoder(def, layout_);
     RowFields fields;
     std::vector<RowRecord> kept;
@@ -572,7 +561,7 @@ void Planner::dropBrokenRelationships() {
             return s ? *s : std::string();
         };
         const std::string a = text(object), b = text(referenced);
-        if ((a.empty() || tables.count(lower(a))) && (b.empty() || tables.count(lower(b)))) {
+        if ((a.empty() || tables.count(lowerAsciiName(a))) && (b.empty() || tables.count(lowerAsciiName(b)))) {
             kept.push_back(r);
             continue;
         }

@@ -11,13 +11,6 @@ namespace jet {
 
 namespace {
 
-bool equalsIgnoreCaseAscii(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto low = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-               return low(x) == low(y);
-           });
-}
-
 template <class T>
 T valueOr(const Value& v, T fallback) {
     if (const T* p = std::get_if<T>(&v)) return *p;
@@ -137,7 +130,7 @@ const TableEntry* Database::findTable(const std::string& name) const {
     for (const TableEntry& t : tables_)
         if (t.name() == name) return &t;
     for (const TableEntry& t : tables_)
-        if (equalsIgnoreCaseAscii(t.name(), name)) return &t;
+        if (sameObjectName(t.name(), name)) return &t;
     return nullptr;
 }
 

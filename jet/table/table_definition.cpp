@@ -6,18 +6,23 @@ namespace jet {
 
 namespace {
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+bool sameObjectName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
     return true;
 }
-}  // namespace
+
+std::string lowerAsciiName(std::string name) {
+    for (char& c : name) c = lowerAscii(c);
+    return name;
+}
 
 const Column* TableDefinition::findColumn(std::string_view columnName) const {
     for (const Column& c : columns)
-        if (equalsIgnoreCase(c.name, columnName)) return &c;
+        if (sameObjectName(c.name, columnName)) return &c;
     return nullptr;
 }
 

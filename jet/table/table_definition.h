@@ -11,6 +11,12 @@
 
 namespace jet {
 
+// Jet compares the names of tables, columns and indexes without regard to the
+// case of ASCII letters.
+bool sameObjectName(std::string_view a, std::string_view b);
+// `name` with its ASCII letters in lower case: a key for such comparisons.
+std::string lowerAsciiName(std::string name);
+
 // Column flags (byte 13 Jet3 / 15 Jet4+ of a column block).
 namespace column_flag {
 inline constexpr std::uint8_t Fixed = 0x01;
