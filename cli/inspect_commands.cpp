@@ -356,8 +356,7 @@ bool salvageTable(jet::Database& db, const std::string& path, const jet::TableEn
                   std::ostream& out, std::ostream& err) {
     if (!table.definition) return reportUnreadableDefinition(path, table, err);
     const jet::TableDefinition& def = *table.definition;
-    jet::SalvageCursor cursor(db.file(), db.layout(), db.values(), def,
-                              jet::findSalvagePages(db.file(), db.layout(), def).pages);
+    jet::SalvageCursor cursor = jet::SalvageCursor::overTable(db.file(), db.layout(), db.values(), def);
     bool ok = true;
     try {
         TableWriter writer(table, format, out);

@@ -11,6 +11,7 @@
 #include "jet/index/key_encoder.h"
 #include "jet/table/column_type.h"
 #include "jet/table/data_page.h"
+#include "jet/table/property_blob.h"
 #include "jet/table/row_decoder.h"
 #include "jet/table/row_encoder.h"
 #include "jet/table/table_definition_builder.h"
@@ -31,6 +32,7 @@ constexpr std::uint32_t kAddedIdBase = 0x00E00000u;
 constexpr std::int32_t kDamagedCode = 3049;
 constexpr std::int32_t kDuplicateCode = 3022;
 constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
+constexpr std::uint8_t kSystemTable = 0x53;
 constexpr std::int32_t kRootContainerId = 0x0F000000;
 
 
@@ -42,6 +44,31 @@ std::string firstCharacters(const std::string& text, std::size_t limit) {
         if (chars++ == limit) return text.substr(0, i);
     }
     return text;
+}
+
+// The columns of the core system tables after the catalog, in column-number order,
+// as every file seen has them; none for another table.
+std::vector<NewColumn> coreSystemColumns(const std::string& table, const FormatLayout& layout) {
+    const auto binary = static_cast<std::uint16_t>(layout.jet3 ? 255 : 510);
+    if (sameObjectName(table, "MSysACEs"))
+        return {{"ObjectId", column_type::Long, 0},
+                {"SID", column_type::Binary, binary},
+                {"ACM", column_type::Long, 0},
+                {"FInheritable", column_type::Boolean, 0}};
+    if (sameObjectName(table, "MSysQueries")) {
+        std::vector<NewColumn> c = {{"ObjectId", column_type::Long, 0},   {"Attribute", column_type::Byte, 0},
+                                    {"Order", column_type::Binary, binary}, {"Name1", column_type::Text, 255},
+                                    {"Name2", column_type::Text, 255},      {"Expression", column_type::Memo, 0},
+                                    {"Flag", column_type::Integer, 0}};
+        if (!layout.jet3) c.push_back({"LvExtra", column_type::Long, 0});
+        return c;
+    }
+    if (sameObjectName(table, "MSysRelationships"))
+        return {{"szRelationship", column_type::Text, 255}, {"grbit", column_type::Long, 0},
+                {"ccolumn", column_type::Long, 0},          {"icolumn", column_type::Long, 0},
+                {"szObject", column_type::Text, 255},       {"szColumn", column_type::Text, 255},
+                {"szReferencedObject", column_type::Text, 255}, {"szReferencedColumn", column_type::Text, 255}};
+    return {};
 }
 
 class Planner {
@@ -58,6 +85,7 @@ private:
     void recordLosses();
     void reportBrokenRelations();
     void mendColumnTypes(SalvageTable& t);
+    void dropUnreadableProperties(SalvageTable& catalog);
     void addCatalogRow(PageNumber id, const std::string& name, bool system);
     void addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags);
     void encodeCatalogRow(std::vector<Value>& values);
@@ -117,6 +145,23 @@ void Planner::loseTable(const TableEntry& entry) {
     item.description = "a definição da tabela não pôde ser lida (" + entry.definitionError + "); " +
                        std::to_string(item.count) + " linhas em " + std::to_string(item.pages) +
                        " páginas de dados se perderam";
+    // The core system tables every file has come back empty, under their catalog rows.
+    const std::vector<NewColumn> columns = coreSystemColumns(entry.name(), layout_);
+    if (!columns.empty() && id.value >= 3 && id.value <= 5) {
+        item.description += "; a tabela foi escrita de novo, vazia";
+        plan_.losses.push_back(std::move(item));
+        SalvageTable t;
+        t.own = std::make_unique<TableDefinition>(newTableDefinition(entry.name(), columns, layout_,
+                                                                     db_.header().codePage,
+                                                                     db_.catalogDefinition().findColumn("Name")));
+        t.own->tableType = kSystemTable;
+        t.own->rawDefinition.at(layout_.tdefTableType) = kSystemTable;
+        t.own->tdefPage = id;
+        t.definition = t.own.get();
+        t.oldId = id;
+        plan_.tables.push_back(std::move(t));
+        return;
+    }
     plan_.losses.push_back(std::move(item));
     droppedCatalogRows_.insert(entry.catalog.location);
     ++plan_.tablesLost;
@@ -272,10 +317,11 @@ void Planner::recoverUnnamedTables() {
 
 void Planner::gather(SalvageTable& t) {
     const TableDefinition& def = *t.definition;
+    if (def.ownedPagesMap.page.isNull()) return;  // a table written here anew: its rows went with its definition
     std::optional<std::size_t> autonumberColumn;
     for (std::size_t c = 0; c < def.columns.size(); ++c)
         if (def.columns[c].isAutonumber() && def.columns[c].type == column_type::Long) autonumberColumn = c;
-    SalvageCursor cursor(db_.file(), layout_, db_.values(), def, findSalvagePages(db_.file(), layout_, def).pages);
+    SalvageCursor cursor = SalvageCursor::overTable(db_.file(), layout_, db_.values(), def);
     const bool isCatalog = t.oldId == PageNumber(2);
     while (cursor.next()) {
         if (isCatalog && droppedCatalogRows_.count(cursor.location())) continue;
@@ -289,6 +335,49 @@ void Planner::gather(SalvageTable& t) {
     }
     for (SalvageItem item : cursor.losses()) {
         if (isCatalog && item.kind == SalvageItem::Kind::RowDropped) item.kind = SalvageItem::Kind::CatalogRowLost;
+        plan_.losses.push_back(std::move(item));
+    }
+}
+
+// An object's properties (the catalog's LvProp) whose long value reads but does not
+// parse, its pages torn say, would make the repaired file fail its check: they are
+// dropped, the object kept.
+void Planner::dropUnreadableProperties(SalvageTable& cat) {
+    const TableDefinition& def = *cat.definition;
+    const Column* lvProp = def.findColumn("LvProp");
+    const Column* nameColumn = def.findColumn("Name");
+    if (!lvProp) return;
+    const auto column = static_cast<std::size_t>(lvProp - def.columns.data());
+    const RowDecoder decoder(def, layout_);
+    RowFields fields;
+    for (const RowRecord& r : cat.records) {
+        if (r.location.page.value >= kNewRowPage) continue;
+        auto& hurt = cat.damaged[r.location];
+        const bool already = std::any_of(hurt.begin(), hurt.end(), [&](const DamagedLongValue& d) { return d.column == column; });
+        if (already) continue;
+        const ErrorLocation at{.page = r.data.page.value, .row = r.data.row, .table = def.name};
+        std::string object;
+        try {
+            decoder.split(rowBytes(r.data), fields, at);
+            if (nameColumn) {
+                const Value n = db_.values().decode(*nameColumn, fields.fields[static_cast<std::size_t>(nameColumn - def.columns.data())], at);
+                if (const auto* s = std::get_if<std::string>(&n)) object = *s;
+            }
+            const Value v = db_.values().decode(*lvProp, fields.fields[column], at);
+            if (const auto* blob = std::get_if<Bytes>(&v); blob && !blob->empty())
+                (void)PropertyBlob::parse(*blob, layout_.jet3, db_.values());
+            if (hurt.empty()) cat.damaged.erase(r.location);
+            continue;
+        } catch (const JetError&) {
+        }
+        hurt.push_back(DamagedLongValue{column, true, {}});
+        SalvageItem item;
+        item.kind = SalvageItem::Kind::ValueNulled;
+        item.table = def.name;
+        item.page = r.data.page.value;
+        item.row = r.data.row;
+        item.column = lvProp->name;
+        item.description = "as propriedades do objeto " + object + " não puderam ser lidas e foram descartadas";
         plan_.losses.push_back(std::move(item));
     }
 }
@@ -604,6 +693,7 @@ SalvagePlan Planner::run() {
     if (!db_.catalogLosses().empty()) recoverUnnamedTables();
     reportBrokenRelations();
     for (SalvageTable& t : plan_.tables) gather(t);
+    if (SalvageTable* cat = catalog()) dropUnreadableProperties(*cat);
     for (std::size_t i = 0, n = plan_.tables.size(); i < n; ++i) setAsideDuplicates(i);
     dropBrokenRelationships();
     if (!db_.catalogLosses().empty()) addMissingContainers();

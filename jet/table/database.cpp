@@ -73,7 +73,7 @@ void Database::readCatalog(bool salvage) {
         catalog_.push_back(std::move(e));
     };
     if (salvage) {
-        SalvageCursor cur(*file_, layout_, *values_, def, findSalvagePages(*file_, layout_, def).pages);
+        SalvageCursor cur = SalvageCursor::overTable(*file_, layout_, *values_, def);
         while (cur.next()) take(cur);
         catalogLosses_ = cur.losses();
     } else {

@@ -53,6 +53,13 @@ SalvageCursor::SalvageCursor(PageFile& file, const FormatLayout& layout, ValueDe
                              const TableDefinition& table, std::vector<PageNumber> pages)
     : file_(file), layout_(layout), values_(values), table_(table), decoder_(table, layout), pages_(std::move(pages)) {}
 
+SalvageCursor SalvageCursor::overTable(PageFile& file, const FormatLayout& layout, ValueDecoder& values,
+                                       const TableDefinition& table) {
+    SalvageCursor cursor(file, layout, values, table, findSalvagePages(file, layout, table).pages);
+    cursor.expectRows(table.rowCount);
+    return cursor;
+}
+
 void SalvageCursor::lose(SalvageItem::Kind kind, std::optional<std::uint16_t> row, std::string description,
                          std::string column) {
     SalvageItem item;
@@ -68,10 +75,12 @@ void SalvageCursor::lose(SalvageItem::Kind kind, std::optional<std::uint16_t> ro
 
 bool SalvageCursor::loadPage() {
     if (pageIndex_ == pages_.size() && !rescanned_ &&
-        std::any_of(losses_.begin(), losses_.end(),
-                    [](const SalvageItem& i) { return i.kind == SalvageItem::Kind::PageLost; })) {
-        // A map that lists a page that is not the table's may have lost the ones
-        // that are: the table's pages are looked for by their owner too.
+        (given_ < expected_ || std::any_of(losses_.begin(), losses_.end(), [](const SalvageItem& i) {
+             return i.kind == SalvageItem::Kind::PageLost;
+         }))) {
+        // A map that lists a page that is not the table's, or too few pages for the
+        // rows the table holds, may have lost some of its pages: they are looked
+        // for by their owner too.
         rescanned_ = true;
         const std::unordered_set<PageNumber> listed(pages_.begin(), pages_.end());
         for (PageNumber p : pagesNamingTable(file_, layout_, table_))
@@ -168,6 +177,7 @@ bool SalvageCursor::next() {
                          std::to_string(d.kept.size()) + " bytes)",
                      c.name);
         }
+        ++given_;
         return true;
     }
 }

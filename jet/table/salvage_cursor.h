@@ -42,8 +42,17 @@ class SalvageCursor {
 public:
     SalvageCursor(PageFile& file, const FormatLayout& layout, ValueDecoder& values, const TableDefinition& table,
                   std::vector<PageNumber> pages);
+    // The walk of a whole table: the pages findSalvagePages gives, the rows its
+    // definition counts expected.
+    static SalvageCursor overTable(PageFile& file, const FormatLayout& layout, ValueDecoder& values,
+                                   const TableDefinition& table);
 
     bool next();
+
+    // The rows the table's definition says it holds: when the pages given yield
+    // fewer, a usage map that still reads may have lost some of the table's pages,
+    // and they are looked for by their owner too.
+    void expectRows(std::uint64_t rows) { expected_ = rows; }
 
     RowPointer location() const { return location_; }          // the slot the row is listed under
     RowPointer dataLocation() const { return dataLocation_; }  // where its bytes are
@@ -82,6 +91,8 @@ private:
     std::vector<std::uint8_t> longValue_;
     std::unordered_set<RowPointer> overflowTargets_;  // taken once only
     bool rescanned_ = false;
+    std::uint64_t expected_ = 0;
+    std::uint64_t given_ = 0;
     std::unordered_map<std::size_t, PageNumber> contents_;  // a digest of each page read, and the page
     std::vector<SalvageItem> losses_;
 };

@@ -79,6 +79,11 @@ TableDefinition newTableDefinition(const std::string& name, std::span<const NewC
         if (c.type == column_type::Text) length = static_cast<std::uint16_t>(layout.jet3 ? c.length : 2 * c.length);
         if (c.type == column_type::Binary) length = c.length;
         if (isLongValueType(c.type)) length = 0;
+        // Booleans live in the null mask; Access marks them fixed, one byte long.
+        const std::uint8_t flags = c.type == column_type::Boolean
+                                       ? static_cast<std::uint8_t>(column_flag::Fixed | column_flag::Updatable)
+                                       : column_flag::Updatable;
+        if (c.type == column_type::Boolean) length = 1;
         std::vector<std::uint8_t> block(layout.columnBlockSize, 0);
         block[0] = c.type;
         if (layout.jet3) {
@@ -87,7 +92,7 @@ TableDefinition newTableDefinition(const std::string& name, std::span<const NewC
             bytes::putU16le(block, 5, number);
             bytes::putU16le(block, 9, collation);
             bytes::putU16le(block, 11, codePage);
-            block[13] = column_flag::Updatable;
+            block[13] = flags;
             bytes::putU16le(block, 16, length);
         } else {
             bytes::putU32le(block, 1, kJet4Constant);
@@ -98,7 +103,7 @@ TableDefinition newTableDefinition(const std::string& name, std::span<const NewC
                 bytes::putU16le(block, 11, collation);
                 block[14] = textLike ? textLike->sortOrderVersion : 0;
             }
-            block[15] = column_flag::Updatable;
+            block[15] = flags;
             bytes::putU16le(block, 23, length);
         }
         blocks.push_back(std::move(block));

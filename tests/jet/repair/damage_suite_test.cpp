@@ -258,7 +258,6 @@ struct KnownGap {
 constexpr KnownGap kKnownGaps[] = {
     {"_CatalogDefinition_p2_", "the catalog's own definition cannot be read, so no table has a name or a place"},
     {"_UsageMap_p24_TornAt512Other_", "a torn usage map that still reads lists other pages, none outside the table"},
-    {"_UsageMap_p30_TornAt512Other_", "a torn usage map that still reads lists other pages, none outside the table"},
     {"compIndexTestV2000_TableData_p19_TornAt2KOther_",
      "the torn half of a data page holds another page's rows, which decode and come back twice"},
     {"compIndexTestV2007_TableData_p67_TornAt2KOther_",

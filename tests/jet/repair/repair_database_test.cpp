@@ -433,3 +433,34 @@ TEST(RepairSalvage, AUserSlotLeftMarkedOnPageZeroIsClearedInTheRewrittenFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The definition of a core system table lost (MSysACEs, page 3, zeroed): the table
+// comes back empty with the columns every file has, its rows reported lost, in
+// each format.
+TEST(RepairSalvage, ACoreSystemTableWhoseDefinitionIsLostComesBackEmpty) {
+    for (const char* name : {"jet3/test2V1997.mdb", "jet4/test2V2000.mdb", "ace14/testV2010.accdb"}) {
+        SCOPED_TRACE(name);
+        jet_test::TempFolder folder;
+        const auto path = copyOf(folder, name);
+        auto damaged = jet_test::readBytes(path);
+        const std::size_t ps = pageSizeOf(damaged);
+        std::fill(damaged.begin() + 3 * ps, damaged.begin() + 4 * ps, 0);
+        jet_test::writeBytes(path, damaged);
+        const jet::RepairReport report = jet::repairDatabase(path.string());
+        ASSERT_FALSE(report.items.empty());
+        EXPECT_EQ(report.items[0].kind, jet::RepairItem::Kind::TableLost);
+        EXPECT_EQ(report.items[0].table, "MSysACEs");
+        EXPECT_GT(report.items[0].count, 0u);
+        EXPECT_FALSE(jet::checkDatabase(path.string()).hasDamage());
+        auto db = jet::Database::open(path.string());
+        const jet::TableEntry* aces = db->findTable("MSysACEs");
+        ASSERT_TRUE(aces && aces->definition);
+        EXPECT_EQ(aces->definition->tdefPage.value, 3u);
+        EXPECT_NE(aces->definition->findColumn("FInheritable"), nullptr);
+        EXPECT_TRUE(userRows(path, "MSysACEs").empty());
+    }
+}
+
+}  // namespace
