@@ -71,6 +71,30 @@ std::vector<NewColumn> coreSystemColumns(const std::string& table, const FormatL
     return {};
 }
 
+// The system tables whose names the rest of the file relies on (the complex
+// columns' list, the navigation pane's tables, whose rows hold table Ids), by the
+// names of their columns, which no other table has all of.
+std::string systemTableByColumns(const TableDefinition& def) {
+    struct Known {
+        const char* name;
+        std::vector<const char*> columns;
+    };
+    static const Known known[] = {
+        {"MSysComplexColumns", {"ColumnName", "ComplexID", "ComplexTypeObjectID", "ConceptualTableID", "FlatTableID"}},
+        {"MSysNavPaneGroupToObjects", {"Flags", "GroupID", "Icon", "Id", "Name", "ObjectID", "Position"}},
+        {"MSysNavPaneGroups", {"Flags", "GroupCategoryID", "Id", "Name", "Object Type Group", "ObjectID", "Position"}},
+        {"MSysNavPaneGroupCategories", {"Filter", "Flags", "Id", "Name", "Position", "SelectedObjectID", "Type"}},
+        {"MSysNavPaneObjectIDs", {"Id", "Name", "Type"}},
+        {"MSysResources", {"Data", "Extension", "Id", "Name", "Type"}},
+    };
+    for (const Known& k : known) {
+        if (k.columns.size() != def.columns.size()) continue;
+        if (std::all_of(k.columns.begin(), k.columns.end(), [&](const char* c) { return def.findColumn(c) != nullptr; }))
+            return k.name;
+    }
+    return {};
+}
+
 class Planner {
 public:
     explicit Planner(Database& db) : db_(db), layout_(db.layout()) {}
@@ -93,6 +117,10 @@ private:
     void dropBrokenRelationships();
     std::span<const std::uint8_t> rowBytes(RowPointer p);
     SalvageTable* catalog();
+    bool nameTaken(const std::string& name) const {
+        return std::any_of(plan_.tables.begin(), plan_.tables.end(),
+                           [&](const SalvageTable& t) { return sameObjectName(t.definition->name, name); });
+    }
     PageNumber nextAddedId() { return PageNumber(kAddedIdBase + static_cast<std::uint32_t>(plan_.tablesAdded++)); }
     void addRow(SalvageTable& t, std::vector<std::uint8_t> row);
 
@@ -268,6 +296,10 @@ void Planner::recoverUnnamedTables() {
     for (const SalvageTable& t : plan_.tables) known.insert(t.oldId.value);
     for (const SalvageItem& item : plan_.losses)
         if (item.kind == SalvageItem::Kind::TableLost && item.page) known.insert(*item.page);
+    // A page another object's Id names (a linked table, say) holds no table of
+    // this file: a definition left there is a deleted table's.
+    for (const CatalogEntry& e : db_.catalog())
+        if (e.id > 0) known.insert(static_cast<std::uint32_t>(e.id));
     std::optional<UsageMap> freePages;
     try {
         freePages = UsageMap::read(db_.file(), layout_, RowPointer(PageNumber(1), 0));
@@ -298,10 +330,22 @@ void Planner::recoverUnnamedTables() {
         }
         const bool system = n >= 2 && n - 2 < std::size(kFixedTables) && t.own->tableType == 0x53;
         if (system) name = std::string(kFixedTables[n - 2]);
+        const std::string known = systemTableByColumns(*t.own);
+        const bool recognised = !system && !known.empty() && !nameTaken(known);
+        if (recognised) name = known;
         t.own->name = name;
         t.definition = t.own.get();
         t.oldId = PageNumber(n);
-        if (!system) {
+        if (recognised) {
+            SalvageItem item;
+            item.kind = SalvageItem::Kind::TableRenamed;
+            item.table = name;
+            item.page = n;
+            item.count = 0;
+            item.description = "a linha do catálogo desta tabela se perdeu; pelas colunas, ela é a tabela de sistema " +
+                               name + ", e foi mantida com esse nome";
+            plan_.losses.push_back(std::move(item));
+        } else if (!system) {
             SalvageItem item;
             item.kind = SalvageItem::Kind::TableRenamed;
             item.table = name;
@@ -310,7 +354,7 @@ void Planner::recoverUnnamedTables() {
             item.description = "a linha do catálogo com o nome desta tabela se perdeu; ela foi mantida como " + name;
             plan_.losses.push_back(std::move(item));
         }
-        needCatalogRows_.emplace_back(plan_.tables.size(), name, system);
+        needCatalogRows_.emplace_back(plan_.tables.size(), name, system || recognised);
         plan_.tables.push_back(std::move(t));
     }
 }
@@ -387,7 +431,8 @@ void Planner::dropUnreadableProperties(SalvageTable& cat) {
 void Planner::setAsideDuplicates(std::size_t table) {
     SalvageTable& t = plan_.tables[table];
     const TableDefinition& def = *t.definition;
-    if (t.records.size() < 2 || sameObjectName(def.name.substr(0, 4), "MSys")) return;
+    const bool isCatalog = t.oldId == PageNumber(2);
+    if (t.records.size() < 2 || (sameObjectName(def.name.substr(0, 4), "MSys") && !isCatalog)) return;
     std::vector<bool> aside(t.records.size(), false);
     const RowDecoder decoder(def, layout_);
     RowFields fields;
@@ -427,6 +472,27 @@ void Planner::setAsideDuplicates(std::size_t table) {
     }
     const std::size_t count = static_cast<std::size_t>(std::count(aside.begin(), aside.end(), true));
     if (count == 0) return;
+    if (isCatalog) {
+        // A catalog row that repeats another's Id or name names nothing new: the
+        // first one stays.
+        std::vector<RowRecord> kept;
+        for (std::size_t r = 0; r < t.records.size(); ++r) {
+            if (!aside[r]) {
+                kept.push_back(t.records[r]);
+                continue;
+            }
+            SalvageItem item;
+            item.kind = SalvageItem::Kind::CatalogRowLost;
+            item.table = def.name;
+            item.page = t.records[r].data.page.value;
+            item.row = t.records[r].data.row;
+            item.description = "a linha do catálogo repete o Id ou o nome de outra e foi descartada";
+            plan_.losses.push_back(std::move(item));
+            t.damaged.erase(t.records[r].location);
+        }
+        t.records = std::move(kept);
+        return;
+    }
 
     std::string name = def.name + "_Recuperadas";
     for (int i = 2; std::any_of(plan_.tables.begin(), plan_.tables.end(),
