@@ -39,18 +39,24 @@ struct SalvageTable {
 // What a repair keeps of a damaged file, decided before anything is written,
 // since the catalog is copied first and must already list every table the repair
 // adds. In order:
-//   1. each table's rows through a SalvageCursor (pages from its usage map, or
-//      found by their owner when the map is gone); a table whose definition
-//      cannot be read is lost, with its catalog row;
+//   1. the tables the catalog names: one whose definition cannot be read is lost
+//      with its catalog row (the core system tables MSysACEs, MSysQueries and
+//      MSysRelationships come back empty instead); a column whose type byte
+//      contradicts its stored values goes back to Text or Binary;
 //   2. when catalog rows were lost, table definitions no catalog row names are
-//      found by scanning the file and kept, the four core system tables under
-//      their fixed names and any other as "Tabela_Recuperada_<page>";
-//   3. rows of a user table that repeat a key of one of its unique indexes (rows
+//      found by scanning the file and kept: the four core system tables under
+//      their fixed names, the system tables the file relies on by name when their
+//      columns say which, any other as "Tabela_Recuperada_<page>";
+//   3. each table's rows through a SalvageCursor; object properties that do not
+//      parse are dropped;
+//   4. rows of a user table that repeat a key of one of its unique indexes (rows
 //      of a duplicated page, say) move to "<table>_Recuperadas", a table of the
-//      same columns without indexes;
-//   4. everything left out or changed becomes a row of MSysCompactError (the
+//      same columns without indexes; repeated catalog rows are dropped;
+//   5. relationships with a table that was lost are dropped, lost containers are
+//      written again;
+//   6. everything left out or changed becomes a row of MSysCompactError (the
 //      file's own table when it has one, else a new one);
-//   5. every table added gets its catalog row, written after the image of a
+//   7. every table added gets its catalog row, written after the image of a
 //      surviving one.
 struct SalvagePlan {
     std::vector<SalvageTable> tables;
