@@ -74,13 +74,14 @@ void SalvageCursor::lose(SalvageItem::Kind kind, std::optional<std::uint16_t> ro
 }
 
 bool SalvageCursor::loadPage() {
-    if (pageIndex_ == pages_.size() && !rescanned_ &&
-        (given_ < expected_ || std::any_of(losses_.begin(), losses_.end(), [](const SalvageItem& i) {
-             return i.kind == SalvageItem::Kind::PageLost;
-         }))) {
-        // A map that lists a page that is not the table's, or too few pages for the
-        // rows the table holds, may have lost some of its pages: they are looked
-        // for by their owner too.
+    const bool pagesLost = std::any_of(losses_.begin(), losses_.end(),
+                                       [](const SalvageItem& i) { return i.kind == SalvageItem::Kind::PageLost; });
+    if (pageIndex_ == pages_.size() && !rescanned_ && (mapSuspect_ || (!pagesLost && given_ < expected_))) {
+        // A map that lists a sound page of something else, or too few pages for the
+        // rows the table holds, may have lost some of the table's pages: they are
+        // looked for by their owner too. (A page the map lists that is itself
+        // damaged, zeroed say, says nothing against the map, and explains rows
+        // missing: that costs no scan of the file.)
         rescanned_ = true;
         const std::unordered_set<PageNumber> listed(pages_.begin(), pages_.end());
         for (PageNumber p : pagesNamingTable(file_, layout_, table_))
@@ -92,6 +93,8 @@ bool SalvageCursor::loadPage() {
             if (n.value >= file_.pageCount()) throwCorruption("page beyond the end of the file");
             PageRef p = file_.page(n);
             if (!isDataPageOf(*p, layout_, table_.tdefPage)) {
+                const std::uint8_t type = p->bytes[0];
+                if (type >= 0x01 && type <= 0x05 && p->bytes[1] == 0x01) mapSuspect_ = true;
                 lose(SalvageItem::Kind::PageLost, std::nullopt,
                      "a página listada no mapa da tabela não é mais uma página de dados dela; as linhas que tinha "
                      "se perderam");

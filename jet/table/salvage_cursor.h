@@ -91,6 +91,7 @@ private:
     std::vector<std::uint8_t> longValue_;
     std::unordered_set<RowPointer> overflowTargets_;  // taken once only
     bool rescanned_ = false;
+    bool mapSuspect_ = false;  // the map listed a well-formed page that is not the table's
     std::uint64_t expected_ = 0;
     std::uint64_t given_ = 0;
     std::unordered_map<std::size_t, PageNumber> contents_;  // a digest of each page read, and the page
