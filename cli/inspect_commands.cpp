@@ -342,11 +342,9 @@ bool dumpTable(jet::Database& db, const std::string& path, const jet::TableEntry
 
 // "compactar: ARQUIVO: tabela T, página P, linha R, coluna C: what was left out".
 void reportLoss(const std::string& path, const jet::SalvageItem& item, std::ostream& err) {
-    err << "compactar: " << path << ": tabela " << item.table;
-    if (item.page) err << ", página " << *item.page;
-    if (item.row) err << ", linha " << *item.row;
-    if (!item.column.empty()) err << ", coluna " << item.column;
-    err << ": " << item.description << "\n";
+    const std::string where = item.where();
+    err << "compactar: " << path << ": tabela " << item.table << (where.empty() ? "" : ", ") << where << ": "
+        << item.description << "\n";
 }
 
 // Writes one table read the way a repair reads it: every row that decodes, a

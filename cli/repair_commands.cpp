@@ -33,11 +33,9 @@ std::string_view kindName(jet::RepairItem::Kind kind) {
 
 // "Clientes, página 12, linha 3, coluna Notas: ..."
 std::string repairItemLine(const jet::RepairItem& item) {
-    std::string line = item.table.empty() ? std::string("(banco de dados)") : item.table;
-    if (item.page) line += ", página " + std::to_string(*item.page);
-    if (item.row) line += ", linha " + std::to_string(*item.row);
-    if (!item.column.empty()) line += ", coluna " + item.column;
-    return line + ": " + item.description;
+    const std::string where = item.where();
+    return (item.table.empty() ? std::string("(banco de dados)") : item.table) + (where.empty() ? "" : ", ") + where +
+           ": " + item.description;
 }
 
 std::string repairSummaryLine(const jet::RepairReport& report) {

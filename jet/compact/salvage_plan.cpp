@@ -95,6 +95,11 @@ std::string systemTableByColumns(const TableDefinition& def) {
     return {};
 }
 
+// Sets `column` of a row of `def` being built, when the table has that column.
+void setColumn(const TableDefinition& def, std::vector<Value>& values, const char* column, Value v) {
+    if (const Column* c = def.findColumn(column)) values[static_cast<std::size_t>(c - def.columns.data())] = std::move(v);
+}
+
 class Planner {
 public:
     explicit Planner(Database& db) : db_(db), layout_(db.layout()) {}
@@ -112,7 +117,7 @@ private:
     void dropUnreadableProperties(SalvageTable& catalog);
     void addCatalogRow(PageNumber id, const std::string& name, bool system);
     void addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags);
-    void encodeCatalogRow(std::vector<Value>& values);
+    void encodeCatalogRow(std::vector<Value>& values, std::int32_t id, const std::string& name, std::int16_t type);
     void addMissingContainers();
     void dropBrokenRelationships();
     std::span<const std::uint8_t> rowBytes(RowPointer p);
@@ -562,9 +567,7 @@ void Planner::recordLosses() {
     std::vector<Value> row(def.columns.size());
     for (const SalvageItem& item : plan_.losses) {
         std::fill(row.begin(), row.end(), Value{});
-        const auto set = [&](const char* column, Value v) {
-            row[static_cast<std::size_t>(def.findColumn(column) - def.columns.data())] = std::move(v);
-        };
+        const auto set = [&](const char* column, Value v) { setColumn(def, row, column, std::move(v)); };
         set("ErrorCode", item.kind == SalvageItem::Kind::RowsSetAside ? kDuplicateCode : kDamagedCode);
         const std::string where = item.where();
         set("ErrorDescription", firstCharacters((where.empty() ? "" : where + ": ") + item.description, 1000));
@@ -598,9 +601,7 @@ void Planner::addCatalogRow(PageNumber id, const std::string& name, bool system)
         for (const RowRecord& r : cat->records)
             if (r.location == model->catalog.location) modelRecord = &r;
     std::vector<Value> values(def.columns.size());
-    const auto set = [&](const char* column, Value v) {
-        if (const Column* c = def.findColumn(column)) values[static_cast<std::size_t>(c - def.columns.data())] = std::move(v);
-    };
+    const auto set = [&](const char* column, Value v) { setColumn(def, values, column, std::move(v)); };
     if (modelRecord) {
         const std::vector<std::uint8_t> modelBytes(rowBytes(modelRecord->data).begin(), rowBytes(modelRecord->data).end());
         const RowDecoder decoder(def, layout_);
@@ -621,18 +622,21 @@ void Planner::addCatalogRow(PageNumber id, const std::string& name, bool system)
         set("ParentId", tables);
         set("Flags", static_cast<std::int32_t>(system ? kSystemObjectFlags : 0));
     }
-    const double now = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
-    set("Id", static_cast<std::int32_t>(id.value));
-    set("Name", name);
-    set("Type", static_cast<std::int16_t>(object_type::LocalTable));
-    set("DateCreate", DateTime{now});
-    set("DateUpdate", DateTime{now});
-    encodeCatalogRow(values);
+    encodeCatalogRow(values, static_cast<std::int32_t>(id.value), name, object_type::LocalTable);
 }
 
-void Planner::encodeCatalogRow(std::vector<Value>& values) {
+// The row with the new object's Id, name and type, made and changed now, written
+// among the catalog's rows.
+void Planner::encodeCatalogRow(std::vector<Value>& values, std::int32_t id, const std::string& name,
+                               std::int16_t type) {
     SalvageTable& cat = *catalog();
     const TableDefinition& def = *cat.definition;
+    const DateTime now{static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0};  // days since 1899-12-30
+    setColumn(def, values, "Id", id);
+    setColumn(def, values, "Name", name);
+    setColumn(def, values, "Type", type);
+    setColumn(def, values, "DateCreate", now);
+    setColumn(def, values, "DateUpdate", now);
     EncodedFields fields;
     fields.assign(ValueEncoder(layout_, db_.header().codePage), def, values);
     std::vector<std::uint8_t> encoded;
@@ -643,18 +647,9 @@ void Planner::encodeCatalogRow(std::vector<Value>& values) {
 void Planner::addContainerRow(std::int32_t id, const std::string& name, std::uint32_t flags) {
     const TableDefinition& def = *catalog()->definition;
     std::vector<Value> values(def.columns.size());
-    const auto set = [&](const char* column, Value v) {
-        if (const Column* c = def.findColumn(column)) values[static_cast<std::size_t>(c - def.columns.data())] = std::move(v);
-    };
-    const double now = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
-    set("Id", id);
-    set("ParentId", kRootContainerId);
-    set("Name", name);
-    set("Type", static_cast<std::int16_t>(object_type::Container));
-    set("DateCreate", DateTime{now});
-    set("DateUpdate", DateTime{now});
-    set("Flags", static_cast<std::int32_t>(flags));
-    encodeCatalogRow(values);
+    setColumn(def, values, "ParentId", kRootContainerId);
+    setColumn(def, values, "Flags", static_cast<std::int32_t>(flags));
+    encodeCatalogRow(values, id, name, object_type::Container);
 }
 
 // Containers whose catalog rows were lost, while objects of theirs survive, are
