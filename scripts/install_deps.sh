@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-liberation xvfb xauth
   mdbtools xz-utils
+  qt6-translations-l10n scdoc librsvg2-bin lintian file
 )
 
 missing=()
