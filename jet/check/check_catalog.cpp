@@ -61,7 +61,8 @@ void CatalogChecker::checkQueries() {
         if (e.type == object_type::Query) queryIds.insert(e.id);
     if (const std::size_t orphans = rowsNamingNoObject("MSysQueries", "ObjectId", queryIds, kNoIgnoredId))
         ctx_.add(FindingClass::SpaceLeak, "query_rows_orphan",
-                 std::to_string(orphans) + " linhas de MSysQueries pertencem a consultas que não existem mais",
+                 orphans == 1 ? "1 linha de MSysQueries pertence a uma consulta que não existe mais"
+                              : std::to_string(orphans) + " linhas de MSysQueries pertencem a consultas que não existem mais",
                  std::nullopt, "MSysQueries");
 }
 
@@ -141,7 +142,8 @@ void CatalogChecker::checkAccessControl() {
     for (const CatalogEntry& e : ctx_.db().catalog()) ids.insert(e.id);
     if (const std::size_t dangling = rowsNamingNoObject("MSysACEs", "ObjectId", ids, kRootId))
         ctx_.add(FindingClass::SpaceLeak, "ace_orphan",
-                 std::to_string(dangling) + " permissões em MSysACEs referem-se a objetos que não existem mais",
+                 dangling == 1 ? "1 permissão em MSysACEs refere-se a um objeto que não existe mais"
+                               : std::to_string(dangling) + " permissões em MSysACEs referem-se a objetos que não existem mais",
                  std::nullopt, "MSysACEs");
 }
 
@@ -161,8 +163,9 @@ void CatalogChecker::checkNavigationPane() {
         // 0 is how these columns say "no object".
         if (const std::size_t dangling = rowsNamingNoObject(tableName, columnName, ids, 0))
             ctx_.add(FindingClass::StaleStatistic, "navpane_dangling_id",
-                     std::to_string(dangling) + " linhas de " + tableName + "." + columnName +
-                         " referem-se a objetos que não existem mais (inofensivo)",
+                     countedText(dangling, "linha", "linhas") + " de " + tableName + "." + columnName +
+                         (dangling == 1 ? " refere-se a um objeto que não existe mais (inofensivo)"
+                                        : " referem-se a objetos que não existem mais (inofensivo)"),
                      std::nullopt, tableName);
     }
 }

@@ -83,7 +83,7 @@ bool CheckContext::claim(PageNumber page, std::uint32_t claimant, const std::str
         case PageClaims::Result::OutOfRange:
             add(FindingClass::Damage, "page_beyond_end",
                 "referência à página " + std::to_string(page.value) + ", além do fim do arquivo (" +
-                    std::to_string(claims_.pageCount()) + " páginas), por " + claims_.describe(claimant),
+                    countedText(claims_.pageCount(), "página", "páginas") + "), por " + claims_.describe(claimant),
                 std::nullopt, table);
             return false;
         case PageClaims::Result::ClaimedByOther:
@@ -222,8 +222,10 @@ void CheckContext::finish() {
         Finding f;
         f.kind = classOf_[code];
         f.code = code;
-        f.message = "mais " + std::to_string(n - maxPerKind_) + " ocorrências deste problema (" + code +
-                    ") não foram listadas";
+        f.occurrences = n - maxPerKind_;
+        f.message = f.occurrences == 1 ? "mais 1 ocorrência deste problema não foi listada"
+                                       : "mais " + std::to_string(f.occurrences) +
+                                             " ocorrências deste problema não foram listadas";
         report_.findings.push_back(std::move(f));
     }
 }

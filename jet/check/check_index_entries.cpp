@@ -93,19 +93,21 @@ void compareIndexEntries(IndexComparison& c, const std::function<void(Finding)>&
             damage("index_row_missing", "a linha não está no índice", rows.rows[i].page.value, rows.rows[i].row);
     }
     if (missing > 20)
-        damage("index_row_missing", std::to_string(missing - 20) + " outras linhas também faltam no índice",
+        damage("index_row_missing",
+               missing - 20 == 1 ? "mais 1 linha também falta no índice"
+                                 : std::to_string(missing - 20) + " outras linhas também faltam no índice",
                std::nullopt);
     if (unverified > 0) {
         const std::string why = firstGap ? keyGapDescription(*firstGap) : std::string("?");
         add(Finding{FindingClass::Unverified, "index_key_unverifiable",
-                    "não foi possível verificar a chave de " + std::to_string(unverified) +
-                        " entradas: a ordem de classificação não codifica um caractere ou tipo (" + why + ")",
+                    "não foi possível verificar a chave de " + countedText(unverified, "entrada", "entradas") +
+                        ": a ordem de classificação não codifica um caractere ou tipo (" + why + ")",
                     ix.rootPage.value, std::nullopt, std::nullopt, c.table, c.indexName, std::nullopt});
     }
     if (distinct != ix.distinctKeys) {
         add(Finding{FindingClass::StaleStatistic, "index_distinct_stale",
-                    "o índice registra " + std::to_string(ix.distinctKeys) + " chaves distintas, mas tem " +
-                        std::to_string(distinct),
+                    "o índice registra " + countedText(ix.distinctKeys, "chave distinta", "chaves distintas") +
+                        ", mas tem " + std::to_string(distinct),
                     c.tdefPage, std::nullopt, c.distinctKeysOffset, c.table, c.indexName,
                     static_cast<std::int64_t>(distinct)});
     }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "jet/check/page_type_name.h"
 #include "jet/format/byte_order.h"
 #include "jet/format/jet_error.h"
 #include "jet/format/text_codec.h"
@@ -127,9 +128,15 @@ void RowScanner::scanRows(PageNumber pn, RowScan::Page& record) {
     if (!ref) return;
     const std::uint32_t owner = bytes::u32le(ref->span(), layout.dataOwner);
     if (ref->bytes[0] != 0x01 || ref->bytes[1] != 0x01 || owner != t_.tdefPage.value) {
-        damage("owned_page_not_data", "a página está no mapa da tabela mas é do tipo " +
-                                          std::to_string(ref->bytes[0]) + " com dono " + std::to_string(owner),
-               pn.value);
+        const auto raw = ref->span();
+        std::string what = pageTypeName(ref->bytes[0], owner);
+        if (std::all_of(raw.begin(), raw.end(), [](std::uint8_t b) { return b == 0; }))
+            what = "página zerada";
+        else if (ref->bytes[0] == 0x01 && ref->bytes[1] == 0x01 && owner != kLongValueOwner)
+            what += " de outra tabela (definição na página " + std::to_string(owner) + ")";
+        else if (ref->bytes[0] == 0x01 && ref->bytes[1] != 0x01)
+            what += " com a marca do tipo alterada";
+        damage("owned_page_not_data", "a página está no mapa da tabela, mas é uma " + what, pn.value);
         return;
     }
     std::optional<DataPage> page;

@@ -242,7 +242,9 @@ void TableChecker::checkIndexDefinitions() {
     for (const PhysicalIndex& ix : t_.physicalIndexes) {
         const std::string name = "índice " + indexName(ix) + ": ";
         if (ix.columns.empty() || ix.columns.size() > 10)
-            damage("index_column_count", name + std::to_string(ix.columns.size()) + " colunas", first);
+            damage("index_column_count", name + countedText(ix.columns.size(), "coluna", "colunas") +
+                                             " (um índice tem de 1 a 10)",
+                   first);
         for (const IndexColumn& ic : ix.columns)
             if (!t_.columnByNumber(ic.columnNumber))
                 damage("index_column_missing", name + "usa a coluna inexistente " + std::to_string(ic.columnNumber),
@@ -319,8 +321,8 @@ std::optional<UsageMap> TableChecker::readMap(RowPointer where, std::uint32_t cl
                          " não é múltipla de 8 (o Access usa múltiplos de 8; inofensivo)",
                      where.page.value, t_.name, where.row);
         if (map.beyondEnd() > 0)
-            damage("usage_map_beyond_end", what + ": " + std::to_string(map.beyondEnd()) +
-                                               " páginas além do fim do arquivo",
+            damage("usage_map_beyond_end", what + ": " + countedText(map.beyondEnd(), "página", "páginas") +
+                                               " além do fim do arquivo",
                    where.page.value, where.row);
         for (PageNumber bp : map.bitmapPages())
             if (!bp.isNull()) ctx_.claim(bp, claimant, t_.name);
@@ -542,7 +544,8 @@ void TableChecker::checkLongValueMaps() {
                 }
                 if (orphans > 0)
                     ctx_.add(FindingClass::SpaceLeak, "long_value_orphan_rows",
-                             std::to_string(orphans) + " linhas de valores longos sem referência", p.value, t_.name);
+                             countedText(orphans, "linha", "linhas") + " de valores longos sem referência", p.value,
+                             t_.name);
             };
             if (const LongValuePageFacts* facts = lvSweep_.find(p); facts && facts->lval && facts->readable) {
                 countOrphans(facts->live);
@@ -598,7 +601,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
                              std::nullopt, std::nullopt, t_.name, name, std::nullopt});
             continue;
         }
-        indexDamage("index_structure", "estrutura da árvore do índice: " + f.detail, f.page.value);
+        indexDamage("index_structure", "estrutura da árvore do índice: " + f.message, f.page.value);
     }
     if (map) {
         std::set<std::uint32_t> mapPages;
@@ -629,7 +632,7 @@ void TableChecker::checkIndex(const PhysicalIndex& ix, IndexState& st) {
 void TableChecker::checkStatistics() {
     if (owned_ && liveRows_ != t_.rowCount) {
         Finding f{FindingClass::StaleStatistic, "row_count_stale",
-                  "a definição registra " + std::to_string(t_.rowCount) + " linhas, mas a tabela tem " +
+                  "a definição registra " + countedText(t_.rowCount, "linha", "linhas") + ", mas a tabela tem " +
                       std::to_string(liveRows_),
                   t_.tdefPage.value, std::nullopt, ctx_.layout().tdefRowCount, t_.name, {},
                   static_cast<std::int64_t>(liveRows_)};

@@ -10,6 +10,7 @@
 #include "jet/check/check_context.h"
 #include "jet/check/check_read_ahead.h"
 #include "jet/check/check_table.h"
+#include "jet/check/page_type_name.h"
 #include "jet/check/leaked_pages.h"
 #include "jet/format/byte_order.h"
 #include "jet/table/data_page.h"
@@ -116,7 +117,8 @@ std::optional<GlobalMap> decodeGlobalRow(CheckContext& ctx, const DataPage& page
             if (!bitmapPage) continue;
             if (bitmapPage->bytes[0] != 0x05) {
                 ctx.add(FindingClass::Damage, "global_map_unreadable",
-                        "a página de bitmap do mapa global é do tipo " + std::to_string(bitmapPage->bytes[0]),
+                        "a página de bitmap do mapa global é uma " + pageTypeName(bitmapPage->bytes[0]) +
+                            ", não uma página de mapa de uso",
                         bp.value);
                 continue;
             }
@@ -138,8 +140,8 @@ std::optional<GlobalMap> readGlobalMap(CheckContext& ctx, std::uint32_t claimant
     const std::uint32_t owner = bytes::u32le(p1->span(), ctx.layout().dataOwner);
     if (p1->bytes[0] != 0x01 || owner != 1) {
         ctx.add(FindingClass::Damage, "global_map_page",
-                "a página 1 não é a página do mapa global de uso (tipo " + std::to_string(p1->bytes[0]) + ", dono " +
-                    std::to_string(owner) + ")",
+                "a página 1 deveria ser a do mapa global de uso, mas é uma " + pageTypeName(p1->bytes[0], owner) +
+                    (p1->bytes[0] == 0x01 ? " com dono " + std::to_string(owner) : std::string()),
                 1u);
         return std::nullopt;
     }
@@ -234,11 +236,17 @@ void checkAccounting(CheckContext& ctx, const std::optional<GlobalMap>& global, 
             continue;
         }
         ctx.add(FindingClass::SpaceLeak, "leaked_page",
-                "página do tipo " + std::to_string(l.type) + " não está livre nem é usada por nenhuma estrutura", n);
+                pageTypeName(l.type, l.dataOwner) + " perdida: não está livre nem é usada por nenhuma estrutura", n);
     }
-    if (leakedZero > 0)
-        ctx.add(FindingClass::SpaceLeak, "leaked_zero_pages",
-                std::to_string(leakedZero) + " páginas zeradas não estão livres nem são usadas por nenhuma estrutura");
+    if (leakedZero > 0) {
+        Finding f;
+        f.kind = FindingClass::SpaceLeak;
+        f.code = "leaked_zero_pages";
+        f.message = leakedZero == 1
+                        ? "1 página zerada não está livre nem é usada por nenhuma estrutura"
+                        : std::to_string(leakedZero) + " páginas zeradas não estão livres nem são usadas por nenhuma estrutura";
+        ctx.add(std::move(f));
+    }
 }
 
 }  // namespace

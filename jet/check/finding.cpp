@@ -24,6 +24,10 @@ std::string findingClassCode(FindingClass c) {
     return "?";
 }
 
+std::string countedText(std::uint64_t n, const std::string& one, const std::string& many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string Finding::describe() const {
     std::string out = "[" + findingClassName(kind) + "] ";
     std::string where;
@@ -44,6 +48,13 @@ std::string Finding::describe() const {
 std::size_t CheckReport::count(FindingClass c) const {
     return static_cast<std::size_t>(
         std::count_if(findings.begin(), findings.end(), [c](const Finding& f) { return f.kind == c; }));
+}
+
+std::size_t CheckReport::occurrences(FindingClass c) const {
+    std::size_t n = 0;
+    for (const Finding& f : findings)
+        if (f.kind == c) n += f.occurrences;
+    return n;
 }
 
 std::size_t CheckReport::count(const std::string& code) const {

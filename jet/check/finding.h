@@ -22,6 +22,9 @@ std::string findingClassName(FindingClass c);
 // "damage", "leak", "stale", "unverified": for logs and tests.
 std::string findingClassCode(FindingClass c);
 
+// "1 linha", "3 linhas": a count and its noun, for the findings' descriptions.
+std::string countedText(std::uint64_t n, const std::string& one, const std::string& many);
+
 // One thing the checker found, with where it is.
 struct Finding {
     FindingClass kind = FindingClass::Damage;
@@ -34,6 +37,9 @@ struct Finding {
     std::string index;
     // Where a statistic or counter disagrees with the data: the value the data implies.
     std::optional<std::int64_t> expected;
+    // How many findings this one stands for: 1, or, for the line that closes a kind
+    // past the cap ("mais 12 ocorrências ..."), the ones not listed.
+    std::size_t occurrences = 1;
 
     // One Portuguese line: "[dano] tabela Clientes, página 12, linha 3: ...".
     std::string describe() const;
@@ -53,8 +59,10 @@ struct CheckReport {
     // catalog itself included).
     std::map<std::uint32_t, std::uint64_t> liveRowsByTable;
 
+    // Findings listed (count) and found (occurrences: those past the cap too).
     std::size_t count(FindingClass c) const;
     std::size_t count(const std::string& code) const;
+    std::size_t occurrences(FindingClass c) const;
     bool hasDamage() const { return count(FindingClass::Damage) > 0; }
 };
 

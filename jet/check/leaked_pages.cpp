@@ -13,6 +13,10 @@ void seeLeakedPage(LeakedPage& leaked, std::span<const std::uint8_t> bytes) {
         !bytes.empty() && bytes[0] == 0 && std::memcmp(bytes.data(), bytes.data() + 1, bytes.size() - 1) == 0;
     leaked.seen = zero ? LeakedPage::Seen::Zero : LeakedPage::Seen::Used;
     leaked.type = bytes.empty() ? 0 : bytes[0];
+    // The owner field of a data page, at the same place in every version.
+    if (bytes.size() >= 8)
+        leaked.dataOwner = std::uint32_t{bytes[4]} | std::uint32_t{bytes[5]} << 8 | std::uint32_t{bytes[6]} << 16 |
+                           std::uint32_t{bytes[7]} << 24;
 }
 
 void readLeakedPages(PageFile& file, std::span<LeakedPage> leaked) {

@@ -14,6 +14,7 @@ struct LeakedPage {
     std::uint32_t page = 0;
     Seen seen = Seen::NotRead;
     std::uint8_t type = 0;
+    std::uint32_t dataOwner = 0;  // a data page's owner field (a table, or long values)
 };
 
 // Notes in `leaked` what the bytes of its page tell.

@@ -170,7 +170,8 @@ public:
     Compactor(const std::string& source, const std::string& destination, const CompactOptions& options)
         : source_(source), destination_(destination), options_(options) {}
 
-    CompactResult run();
+    // `write` false: every page is laid out as it would be, and none written.
+    CompactResult run(bool write = true);
 
 private:
     void report(const std::string& phase, std::uint64_t done, std::uint64_t total) const {
@@ -208,7 +209,9 @@ private:
         maps_.push_back(MapSlot{UsageMapContent{std::move(pages), 0}, {}});
         return maps_.size() - 1;
     }
-    void writePage(PageNumber n, std::span<const std::uint8_t> page) { out_->writePage(n, page); }
+    void writePage(PageNumber n, std::span<const std::uint8_t> page) {
+        if (out_) out_->writePage(n, page);
+    }
 
     std::string source_;
     std::string destination_;
@@ -955,7 +958,7 @@ void Compactor::verify(const CompactResult& result) {
     }
 }
 
-CompactResult Compactor::run() {
+CompactResult Compactor::run(bool write) {
     report("Abrindo", 0, 0);
     if (options_.salvage) options_.rebuildIndexes = true;  // no tree of a damaged file is trusted
     db_ = options_.salvage ? Database::openForSalvage(source_) : Database::open(source_);
@@ -967,7 +970,8 @@ CompactResult Compactor::run() {
 
     prepareTables();
     assignDefinitionPages();
-    out_ = std::make_unique<OutputFile>(destination_, layout_.pageSize, header.isEncoded() ? header.databaseKey : 0);
+    if (write)
+        out_ = std::make_unique<OutputFile>(destination_, layout_.pageSize, header.isEncoded() ? header.databaseKey : 0);
     // Page 0 as stored: nothing on it refers to pages, and its masked settings stay as they are.
     std::vector<std::uint8_t> page0 = db_->file().readAt(0, layout_.pageSize);
     if (page0.size() != layout_.pageSize) throw refusal("A página 0 está incompleta", "short page 0");
@@ -982,13 +986,14 @@ CompactResult Compactor::run() {
     placeMaps();
     writeDefinitions();
     writeGlobalMap();
-    out_->finish(nextPage_);
+    if (out_) out_->finish(nextPage_);
 
     result.outputPages = nextPage_;
     result.outputBytes = std::uint64_t{nextPage_} * layout_.pageSize;
     result.tables = tables_.size();
     result.rows = rowsCopied_;
     result.losses = salvage_.losses;
+    if (!out_) return result;
     verify(result);
     out_->commit();
     return result;
@@ -1000,6 +1005,11 @@ CompactResult compactDatabase(const std::string& source, const std::string& dest
                               const CompactOptions& options) {
     Compactor compactor(source, destination, options);
     return compactor.run();
+}
+
+std::uint32_t compactedPageCount(const std::string& source, const CompactOptions& options) {
+    Compactor compactor(source, std::string(), options);
+    return compactor.run(false).outputPages;
 }
 
 }  // namespace jet

@@ -51,4 +51,10 @@ struct CompactResult {
 CompactResult compactDatabase(const std::string& source, const std::string& destination,
                               const CompactOptions& options = {});
 
+// The pages compactDatabase would write for `source` with `options`: the same
+// layout, built page by page, with nothing written and no check of a result.
+// The source's page count minus this is exactly what compacting reclaims.
+// Throws JetError where compactDatabase would refuse the source.
+std::uint32_t compactedPageCount(const std::string& source, const CompactOptions& options = {});
+
 }  // namespace jet

@@ -105,33 +105,47 @@ std::optional<LastEntry> walkPage(WalkState& s, PageNumber number, unsigned dept
     s.tree.pages.push_back(facts);
     if (depth > s.tree.depth) s.tree.depth = depth;
 
-    auto note = [&](std::string detail) { s.tree.findings.push_back({number, std::move(detail)}); };
+    auto note = [&](std::string detail, std::string message) {
+        s.tree.findings.push_back({number, std::move(detail), std::move(message)});
+    };
     if (s.expectedOwner && page.owner != *s.expectedOwner) {
-        note("owner " + pageText(page.owner) + " instead of table " + pageText(*s.expectedOwner));
+        note("owner " + pageText(page.owner) + " instead of table " + pageText(*s.expectedOwner),
+             "a página diz pertencer à tabela da página " + pageText(page.owner) + ", não à da página " +
+                 pageText(*s.expectedOwner));
     }
     if (facts.freeSpace != facts.computedFreeSpace) {
         note("free space says " + std::to_string(facts.freeSpace) + ", entries leave " +
-             std::to_string(facts.computedFreeSpace));
+                 std::to_string(facts.computedFreeSpace),
+             "o espaço livre registrado (" + std::to_string(facts.freeSpace) + " bytes) difere do que as entradas deixam (" +
+                 std::to_string(facts.computedFreeSpace) + " bytes)");
     }
     if (page.nodeFlag != (page.isLeaf() ? 0x00 : 0x01)) {
-        note("node flag " + std::to_string(page.nodeFlag) + " does not match the page type");
+        note("node flag " + std::to_string(page.nodeFlag) + " does not match the page type",
+             "o indicador de nó (" + std::to_string(page.nodeFlag) + ") não corresponde ao tipo da página");
     }
 
     if (page.isLeaf()) {
-        if (!page.tail.isNull()) note("leaf page has a tail pointer");
+        if (!page.tail.isNull())
+            note("leaf page has a tail pointer", "uma folha do índice aponta para uma página de continuação");
         if (s.leafDepth && *s.leafDepth != depth) {
-            note("leaf at depth " + std::to_string(depth) + ", other leaves at " + std::to_string(*s.leafDepth));
+            note("leaf at depth " + std::to_string(depth) + ", other leaves at " + std::to_string(*s.leafDepth),
+                 "folha na profundidade " + std::to_string(depth) + ", as outras estão na " +
+                     std::to_string(*s.leafDepth));
         }
         if (!s.leafDepth) s.leafDepth = depth;
         // Leaves in walk order must form the prev/next chain.
         if (page.prev != s.lastLeaf) {
-            note("prev link " + pageText(page.prev) + ", previous leaf in key order is " + pageText(s.lastLeaf));
+            note("prev link " + pageText(page.prev) + ", previous leaf in key order is " + pageText(s.lastLeaf),
+                 "a folha anterior registrada é a página " + pageText(page.prev) + ", mas na ordem das chaves é a " +
+                     pageText(s.lastLeaf));
         }
         if (!s.lastLeaf.isNull()) {
             const IndexTreePage& before = s.tree.pages[s.lastLeafFacts];
             if (before.next != number) {
                 s.tree.findings.push_back(
-                    {s.lastLeaf, "next link " + pageText(before.next) + ", next leaf in key order is " + pageText(number)});
+                    {s.lastLeaf, "next link " + pageText(before.next) + ", next leaf in key order is " + pageText(number),
+                     "a folha seguinte registrada é a página " + pageText(before.next) + ", mas na ordem das chaves é a " +
+                         pageText(number)});
             }
         }
         s.lastLeaf = number;
@@ -144,16 +158,21 @@ std::optional<LastEntry> walkPage(WalkState& s, PageNumber number, unsigned dept
         return last;
     }
 
-    if (children.empty() && page.tail.isNull()) note("intermediate page without entries or tail");
-    if (children.size() > 1 && page.tail.isNull()) note("intermediate page with several children but no tail");
+    if (children.empty() && page.tail.isNull())
+        note("intermediate page without entries or tail", "nó intermediário sem entradas nem página de continuação");
+    if (children.size() > 1 && page.tail.isNull())
+        note("intermediate page with several children but no tail",
+             "nó intermediário com vários filhos mas sem página de continuação");
     std::optional<LastEntry> last;
     for (std::size_t i = 0; i < children.size(); ++i) {
         LastEntry& e = children[i];
         auto childLast = walkPage(s, childPages[i], depth + 1);
         if (!childLast) {
-            note("entry points to child " + pageText(childPages[i]) + " whose subtree is empty");
+            note("entry points to child " + pageText(childPages[i]) + " whose subtree is empty",
+                 "uma entrada aponta para a página " + pageText(childPages[i]) + ", cuja subárvore está vazia");
         } else if (childLast->key != e.key || childLast->row != e.row) {
-            note("entry for child " + pageText(childPages[i]) + " differs from the child's last entry");
+            note("entry for child " + pageText(childPages[i]) + " differs from the child's last entry",
+                 "a entrada da página filha " + pageText(childPages[i]) + " difere da última entrada dela");
         }
         last = std::move(e);
     }
@@ -188,13 +207,16 @@ void IndexTreeWalker::walk(PageNumber root, std::optional<PageNumber> expectedOw
     walkPage(state, root, 0);
     if (!state.lastLeaf.isNull()) {
         const IndexTreePage& last = tree.pages[state.lastLeafFacts];
-        if (!last.next.isNull()) tree.findings.push_back({last.page, "last leaf has next link " + pageText(last.next)});
+        if (!last.next.isNull())
+            tree.findings.push_back({last.page, "last leaf has next link " + pageText(last.next),
+                                     "a última folha aponta para uma seguinte, a página " + pageText(last.next)});
     }
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
         const auto& a = tree.entries[i - 1];
         const auto& b = tree.entries[i];
         if (compareEntryBytes(tree.key(a), a.row, tree.key(b), b.row) >= 0) {
-            tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before"});
+            tree.findings.push_back({b.leaf, "entry " + std::to_string(i) + " is not greater than the one before",
+                                     "a entrada " + std::to_string(i) + " não é maior que a anterior: as chaves estão fora de ordem"});
         }
     }
 }

@@ -52,7 +52,8 @@ struct IndexTreeEntry {
 // A structural oddity found while walking; the walk goes on after it.
 struct IndexTreeFinding {
     PageNumber page;
-    std::string detail;  // English, for developers and the checker's log
+    std::string detail;   // English, for developers and the checker's log
+    std::string message;  // the same in Portuguese, for users
 };
 
 struct IndexTree {
