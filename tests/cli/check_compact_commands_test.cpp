@@ -59,7 +59,7 @@ TEST_F(CheckAndCompactCommands, CheckExitsZeroOneTwoOrThreeForSoundDamagedMisuse
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.out.find("O banco de dados está danificado."), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("[dano] tabela "), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("Danos: 0;"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Encontrados: 0 danos"), std::string::npos) << run.out;
 
     const std::string text = data + "/texto.mdb";
     writeFile(text, std::string(10000, 'x'));
