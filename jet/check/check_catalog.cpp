@@ -227,7 +227,7 @@ void CatalogChecker::checkProperties() {
             db.properties(e);
         } catch (const JetError& err) {
             ctx_.add(FindingClass::Damage, "property_blob",
-                     "as propriedades do objeto " + e.name + " estão danificadas: " + err.what(),
+                     "as propriedades do objeto " + e.name + " estão danificadas: " + errorCause(err),
                      e.location.page.value, "MSysObjects", e.location.row);
         }
     }

@@ -100,7 +100,7 @@ PageRef CheckContext::page(PageNumber p, const std::string& table) {
     try {
         return file().page(p);
     } catch (const JetError& e) {
-        add(FindingClass::Damage, "page_unreadable", "não foi possível ler a página: " + std::string(e.what()),
+        add(FindingClass::Damage, "page_unreadable", "não foi possível ler a página: " + errorCause(e),
             p.value, table);
         return nullptr;
     }
@@ -121,7 +121,7 @@ void CheckContext::Aside::run(std::size_t cap) {
         // Out of memory, say. Run here, it would have stopped the table's check;
         // aside, the index is reported and the check goes on.
         kept.push_back(Finding{FindingClass::Damage, "index_unreadable",
-                               std::string("o índice não pôde ser verificado (") + e.what() + ")", std::nullopt,
+                               "o índice não pôde ser verificado (" + errorCause(e) + ")", std::nullopt,
                                std::nullopt, std::nullopt, comparison.table, comparison.indexName, std::nullopt});
     }
     comparison = IndexComparison{};  // the rows and entries are needed no more

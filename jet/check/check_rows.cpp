@@ -94,7 +94,7 @@ PageRef RowScanner::readPage(PageNumber p) {
     try {
         return file_.page(p);
     } catch (const JetError& e) {
-        add(Finding{FindingClass::Damage, "page_unreadable", "não foi possível ler a página: " + std::string(e.what()),
+        add(Finding{FindingClass::Damage, "page_unreadable", "não foi possível ler a página: " + errorCause(e),
                     p.value, std::nullopt, std::nullopt, t_.name, {}, std::nullopt});
         return nullptr;
     }
@@ -143,7 +143,7 @@ void RowScanner::scanRows(PageNumber pn, RowScan::Page& record) {
     try {
         page.emplace(ref, layout);
     } catch (const JetError& e) {
-        damage("data_page_header", e.what(), pn.value);
+        damage("data_page_header", "o cabeçalho da página de dados contradiz o formato: " + errorCause(e), pn.value);
         return;
     }
     checkDataPageLayout(*page);
@@ -157,7 +157,7 @@ void RowScanner::scanRows(PageNumber pn, RowScan::Page& record) {
         try {
             raw = page->row(r);
         } catch (const JetError& e) {
-            damage("row_bounds", e.what(), pn.value, r);
+            damage("row_bounds", "a linha não cabe onde a página diz: " + errorCause(e), pn.value, r);
             continue;
         }
         RowPointer dataLocation = location;
@@ -196,7 +196,8 @@ void RowScanner::scanRows(PageNumber pn, RowScan::Page& record) {
                 raw = tp.row(target.row);
                 dataLocation = target;
             } catch (const JetError& e) {
-                damage("overflow_target_unreadable", e.what(), target.page.value, target.row);
+                damage("overflow_target_unreadable", "o destino da linha movida não pôde ser lido: " + errorCause(e),
+                       target.page.value, target.row);
                 continue;
             }
         }
@@ -242,7 +243,7 @@ void RowScanner::checkRow(RowPointer location, RowPointer dataLocation, std::spa
     try {
         decoder_.split(raw, fields_, at);
     } catch (const JetError& e) {
-        damage("row_unreadable", "a linha não pôde ser decomposta: " + std::string(e.what()), pn, r);
+        damage("row_unreadable", "a linha não pôde ser decomposta: " + errorCause(e), pn, r);
         out_->rows.push_back(location);
         for (auto& expected : out_->expected) expected.emplace_back();  // present, key unknown
         return;

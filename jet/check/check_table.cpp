@@ -109,7 +109,7 @@ void TableChecker::run() {
             checkIndex(t_.physicalIndexes[i], indexes_[i]);
         } catch (const JetError& e) {
             ctx_.add(Finding{FindingClass::Damage, "index_unreadable",
-                             "o índice não pôde ser lido: " + std::string(e.what()), e.location().page, std::nullopt,
+                             "o índice não pôde ser lido: " + errorCause(e), e.location().page, std::nullopt,
                              std::nullopt, t_.name, indexName(t_.physicalIndexes[i]), std::nullopt});
         }
         indexes_[i] = IndexState{};
@@ -328,7 +328,7 @@ std::optional<UsageMap> TableChecker::readMap(RowPointer where, std::uint32_t cl
             if (!bp.isNull()) ctx_.claim(bp, claimant, t_.name);
         return map;
     } catch (const JetError& e) {
-        damage("usage_map_unreadable", what + ": " + e.what(), where.page.value, where.row);
+        damage("usage_map_unreadable", what + " ilegível: " + errorCause(e), where.page.value, where.row);
         return std::nullopt;
     }
 }
@@ -563,7 +563,8 @@ void TableChecker::checkLongValueMaps() {
                 lvRowScratch_.clear();
                 countOrphans(longValuePageFactsOf(*ref, ctx_.layout(), lvRowScratch_, 0).live);
             } catch (const JetError& e) {
-                damage("data_page_header", e.what(), p.value);
+                damage("data_page_header", "o cabeçalho da página de valores longos contradiz o formato: " + errorCause(e),
+                       p.value);
             }
         }
     }

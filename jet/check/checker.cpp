@@ -68,7 +68,7 @@ std::optional<GlobalMap> decodeGlobalRow(CheckContext& ctx, const DataPage& page
         bytesOfRow = page1.row(row);
     } catch (const JetError& e) {
         ctx.add(FindingClass::Damage, "global_map_unreadable",
-                "a linha " + std::to_string(row) + " da página 1 não pôde ser lida: " + e.what(), 1u);
+                "a linha " + std::to_string(row) + " da página 1 não pôde ser lida: " + errorCause(e), 1u);
         return std::nullopt;
     }
     if (bytesOfRow.size() < 5) {
@@ -149,7 +149,7 @@ std::optional<GlobalMap> readGlobalMap(CheckContext& ctx, std::uint32_t claimant
     try {
         page.emplace(p1, ctx.layout());
     } catch (const JetError& e) {
-        ctx.add(FindingClass::Damage, "global_map_page", e.what(), 1u);
+        ctx.add(FindingClass::Damage, "global_map_page", "a página do mapa global contradiz o formato: " + errorCause(e), 1u);
         return std::nullopt;
     }
     if (page->rowCount() < 1) {
@@ -294,11 +294,11 @@ CheckReport Checker::run() {
             table.run();
             report.liveRowsByTable[def.tdefPage.value] = table.liveRows();
         } catch (const JetError& e) {
-            ctx.add(FindingClass::Damage, "table_unreadable", std::string("a tabela não pôde ser verificada: ") + e.what(),
+            ctx.add(FindingClass::Damage, "table_unreadable", "a tabela não pôde ser verificada: " + errorCause(e),
                     e.location().page, def.name);
         } catch (const std::exception& e) {
             ctx.add(FindingClass::Damage, "table_unreadable",
-                    std::string("a tabela não pôde ser verificada (") + e.what() + ")", std::nullopt, def.name);
+                    "a tabela não pôde ser verificada (" + errorCause(e) + ")", std::nullopt, def.name);
         }
     };
     checkOne(db_.catalogDefinition());
@@ -319,7 +319,7 @@ CheckReport Checker::run() {
         CatalogChecker(ctx).run();
     } catch (const std::exception& e) {
         ctx.add(FindingClass::Damage, "catalog_unreadable",
-                std::string("o catálogo não pôde ser verificado: ") + e.what(), 2u, "MSysObjects");
+                "o catálogo não pôde ser verificado: " + errorCause(e), 2u, "MSysObjects");
     }
     checkAccounting(ctx, global, options_.splitPagesFrom, leakedReadAhead);
     ctx.finish();
@@ -336,7 +336,7 @@ CheckReport checkDatabase(const std::string& path, CheckOptions options) {
         Finding f;
         f.kind = FindingClass::Damage;
         f.code = "open_failed";
-        f.message = std::string("o banco de dados não pôde ser aberto: ") + e.what();
+        f.message = "o banco de dados não pôde ser aberto: " + errorCause(e);
         f.page = e.location().page;
         f.table = e.location().table;
         report.findings.push_back(std::move(f));

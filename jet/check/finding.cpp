@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "jet/format/jet_error.h"
+
 namespace jet {
 
 std::string findingClassName(FindingClass c) {
@@ -26,6 +28,19 @@ std::string findingClassCode(FindingClass c) {
 
 std::string countedText(std::uint64_t n, const std::string& one, const std::string& many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string errorCause(const std::exception& e) {
+    const auto* jet = dynamic_cast<const JetError*>(&e);
+    if (!jet) return e.what();
+    const std::string where = jet->location().describe();
+    std::string cause = jet->userMessage();
+    if (jet->kind() == ErrorKind::Corruption && cause == "O banco de dados está danificado")
+        return where.empty() ? "dados danificados" : "dados danificados (" + where + ")";
+    // The message begins a sentence of its own; here it continues one.
+    if (!cause.empty() && cause[0] >= 'A' && cause[0] <= 'Z' && !(cause.size() > 1 && cause[1] >= 'A' && cause[1] <= 'Z'))
+        cause[0] = static_cast<char>(cause[0] - 'A' + 'a');
+    return where.empty() ? cause : cause + " (" + where + ")";
 }
 
 std::string Finding::describe() const {

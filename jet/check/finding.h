@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ std::string findingClassCode(FindingClass c);
 
 // "1 linha", "3 linhas": a count and its noun, for the findings' descriptions.
 std::string countedText(std::uint64_t n, const std::string& one, const std::string& many);
+
+// Why a read failed, for a finding's description: where the structure that
+// contradicts the format is ("dados danificados (página 12, linha 3)"), or the
+// error's own Portuguese message. Never the English detail.
+std::string errorCause(const std::exception& e);
 
 // One thing the checker found, with where it is.
 struct Finding {
