@@ -1,6 +1,7 @@
 #pragma once
 
 // The real Access files of the test corpus and what MANIFEST.md says about them.
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,13 @@ namespace jet_test {
 
 inline std::string corpusDir() { return COMPACTADOR_CORPUS_DIR; }
 inline std::string corpusFile(const std::string& relative) { return corpusDir() + "/" + relative; }
+
+// A corpus path as a test name: "jet3/nwind.mdb" gives "jet3_nwind_mdb".
+inline std::string testNameOf(std::string file) {
+    for (char& c : file)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return file;
+}
 
 struct ManifestEntry {
     std::string file;  // relative to the corpus folder, e.g. "jet3/nwind.mdb"

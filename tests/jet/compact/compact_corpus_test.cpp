@@ -137,10 +137,7 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CompactCorpus, ::testing::ValuesIn(jet_test::readManifest()),
                          [](const ::testing::TestParamInfo<ManifestEntry>& info) {
-                             std::string name = info.param.file;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
+                             return jet_test::testNameOf(info.param.file);
                          });
 
 }  // namespace

@@ -223,10 +223,7 @@ TEST(CompactDamagedFullCheck, AGarbledIndexKeyIsNotCopied) {
 INSTANTIATE_TEST_SUITE_P(Corpus, CompactDamaged,
                          ::testing::Values("jet3/delTestV1997.mdb", "jet4/delTestV2003.mdb", "ace12/testV2007.accdb"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
+                             return jet_test::testNameOf(info.param);
                          });
 
 }  // namespace

@@ -52,10 +52,7 @@ TEST_P(CompactedPageCount, IsWhatACompactionWritesAndNothingForACompactedFile) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CompactedPageCount, ::testing::ValuesIn(jet_test::readManifest()),
                          [](const ::testing::TestParamInfo<ManifestEntry>& info) {
-                             std::string name = info.param.file;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
+                             return jet_test::testNameOf(info.param.file);
                          });
 
 }  // namespace

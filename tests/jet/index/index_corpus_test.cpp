@@ -17,6 +17,7 @@
 #include <variant>
 #include <unordered_map>
 
+#include "corpus_files.h"
 #include "jet/format/jet_error.h"
 #include "jet/index/index_tree.h"
 #include "jet/index/key_encoder.h"
@@ -322,11 +323,7 @@ TEST_P(IndexCorpus, EveryIndexWalksInOrderAndRebuildsFromItsRows) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, IndexCorpus, ::testing::ValuesIn(corpusFiles()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string n = info.param;
-                             for (auto& c : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             }
-                             return n;
+                             return jet_test::testNameOf(info.param);
                          });
 
 }  // namespace

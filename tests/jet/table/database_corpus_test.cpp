@@ -74,9 +74,7 @@ TEST_P(CorpusFile, ReadsEveryTableWithManifestCounts) {
 }
 
 std::string testName(const ::testing::TestParamInfo<ManifestEntry>& info) {
-    std::string name;
-    for (char c : info.param.file) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-    return name;
+    return jet_test::testNameOf(info.param.file);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusFile, ::testing::ValuesIn(jet_test::readManifest()), testName);
