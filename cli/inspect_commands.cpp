@@ -33,9 +33,6 @@ struct PageCensus {
     std::set<std::uint32_t> claimed;
     std::uint64_t freePages = 0;
     std::uint64_t leakedPages = 0;
-    std::uint64_t neededPages = 2;  // pages 0 and 1
-    std::uint64_t liveRowBytes = 0;
-    std::uint64_t liveLongValueBytes = 0;
 };
 
 void claimMap(jet::Database& db, jet::RowPointer ref, PageCensus& census, bool withPages) {
@@ -123,32 +120,17 @@ int info(const std::string& path, std::ostream& out, std::ostream& err) {
         }
         std::uint64_t rows = 0;
         try {
+            // Each row's fields and long-value descriptors are decoded, so the count
+            // stops where a dump of the table would.
             jet::TableCursor cursor = db->cursor(t);
-            std::uint64_t rowBytes = 0, longValueBytes = 0;
             while (cursor.next()) {
                 ++rows;
-                rowBytes += cursor.rawRow().size() + 2;  // the row and its offset-table entry
                 const jet::RowFields& fields = cursor.fields();
                 for (std::size_t i = 0; i < def.columns.size(); ++i) {
-                    if (!def.columns[i].storesLongValue() || !fields.fields[i].present) continue;
-                    const auto d = jet::LongValueDescriptor::parse(fields.fields[i].bytes, {});
-                    if (d.kind != jet::LongValueDescriptor::Kind::Inline) longValueBytes += d.length + 4;
+                    if (def.columns[i].storesLongValue() && fields.fields[i].present)
+                        (void)jet::LongValueDescriptor::parse(fields.fields[i].bytes, {});
                 }
             }
-            // What a compacted copy needs for this table: its rows packed into data pages,
-            // its long values into full chunks, its definition and index pages as they are.
-            const std::uint64_t rowArea = pageSize - db->layout().dataRowTable;
-            census.neededPages += (rowBytes + rowArea - 1) / rowArea;
-            census.neededPages += (longValueBytes + db->layout().longValueChunkData - 1) / db->layout().longValueChunkData;
-            census.neededPages += def.tdefPages.size();
-            for (const jet::PhysicalIndex& ix : def.physicalIndexes) {
-                try {
-                    census.neededPages += jet::UsageMap::read(db->file(), db->layout(), ix.usageMap).pages().size();
-                } catch (const jet::JetError&) {
-                }
-            }
-            census.liveRowBytes += rowBytes;
-            census.liveLongValueBytes += longValueBytes;
             out << ": " << rows << " linhas";
             if (rows != def.rowCount) out << " (a definição diz " << def.rowCount << ")";
         } catch (const jet::JetError& e) {
